@@ -1,0 +1,17 @@
+#include "common/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace telvane {
+
+std::uint32_t SteadyClock::tickMs() {
+    auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+void SteadyClock::sleepMs(std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace telvane

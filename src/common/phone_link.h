@@ -1,0 +1,44 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace telvane {
+
+// An open device as the device port knows it; 0 means none.
+using DeviceHandle = std::uint64_t;
+
+// The shared connection state. The watcher writes it; the window's thread reads the connected
+// flag before each command and every driver request takes the handle from here.
+class PhoneLink {
+public:
+    bool isConnected() const { return connected_.load() == 1; }
+    void setConnected(bool on) { connected_.store(on ? 1 : 0); }
+
+    DeviceHandle handle() const { return handle_.load(); }
+    void setHandle(DeviceHandle h) { handle_.store(h); }
+
+    // Device path of the kept interface ("" while none is kept).
+    std::string devicePath() const {
+        std::lock_guard<std::mutex> lock(pathMutex_);
+        return devicePath_;
+    }
+    void setDevicePath(std::string path) {
+        std::lock_guard<std::mutex> lock(pathMutex_);
+        devicePath_ = std::move(path);
+    }
+
+    // Held for the whole of every driver request, and by whoever closes the handle, so a
+    // handle is never closed under a request in flight nor used after it was closed.
+    std::mutex& requestMutex() { return requestMutex_; }
+
+private:
+    std::atomic<int> connected_{0};
+    std::atomic<DeviceHandle> handle_{0};
+    mutable std::mutex pathMutex_;
+    std::string devicePath_;
+    std::mutex requestMutex_;
+};
+
+} // namespace telvane
