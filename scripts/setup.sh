@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, only those missing. Quiet when
+# everything is there. Needs root (or sudo) only when something has to be installed.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  googletest libgtest-dev
+  clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64 xvfb x11-utils imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
