@@ -89,7 +89,13 @@ bool VirtualDriver::handleLiveLocked(DeviceHandle handle) const {
 
 void VirtualDriver::close(DeviceHandle handle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    handles_.erase(handle);
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) {
+        if (closed_.count(handle)) ++closedHandleUses_;
+        return;
+    }
+    closed_[handle] = it->second.path;
+    handles_.erase(it);
 }
 
 void VirtualDriver::waitRemoval(const std::string& path) {
@@ -98,7 +104,7 @@ void VirtualDriver::waitRemoval(const std::string& path) {
     auto opened = openedAt_.find(path);
     const std::uint64_t since = opened != openedAt_.end() ? opened->second : generation_;
     removed_.wait(lock, [&] {
-        if (shutdown_ || !interfacePresentLocked(path)) return true;
+        if (shutdown_ || removalWatchBroken_ || !interfacePresentLocked(path)) return true;
         return path == kPhoneInterfacePath && generation_ != since;
     });
 }
@@ -107,6 +113,7 @@ RequestResult VirtualDriver::request(DeviceHandle handle, std::uint32_t code, st
                                      std::span<std::uint8_t> output, std::uint32_t limitMs) {
     (void)limitMs; // the model answers at once, or fails/times out on purpose
     std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_.count(handle)) ++closedHandleUses_;
     if (!handleLiveLocked(handle)) return {RequestOutcome::Failed, 0};
     if (code == kControlCode) return controlTransferLocked(input, output);
     if (code == kInterfaceStringCode) return interfaceStringLocked(handles_.at(handle).path, input, output);
@@ -278,6 +285,17 @@ void VirtualDriver::clearFaults() {
 std::uint32_t VirtualDriver::commandCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return commands_;
+}
+
+void VirtualDriver::setRemovalWatchBroken(bool broken) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    removalWatchBroken_ = broken;
+    removed_.notify_all();
+}
+
+std::uint32_t VirtualDriver::closedHandleUses() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closedHandleUses_;
 }
 
 std::uint32_t VirtualDriver::openHandleCount() const {

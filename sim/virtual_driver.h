@@ -51,12 +51,15 @@ public:
     void setForeignInterface(bool present);
     void addFault(const FaultRule& rule);
     void clearFaults();
+    // While set, waitRemoval returns at once, as when the removal key cannot be opened.
+    void setRemovalWatchBroken(bool broken);
     // Wakes every waitRemoval for good (so threads blocked in it can be joined).
     void shutdown();
 
     // --- Observations
     std::uint32_t commandCount() const;            // commands the phone has received
     std::uint32_t openHandleCount() const;         // handles opened and not yet closed
+    std::uint32_t closedHandleUses() const;        // requests or closes on a handle already closed
     std::vector<std::string> modemWrites() const;  // every modem write, as text
     // Runs f on the phone under the driver's lock.
     template <class F>
@@ -94,6 +97,9 @@ private:
     std::string modemPortName_;
     bool foreign_ = false;
     bool shutdown_ = false;
+    bool removalWatchBroken_ = false;
+    std::map<DeviceHandle, std::string> closed_; // handles closed so far, to catch use after close
+    std::uint32_t closedHandleUses_ = 0;
     std::uint64_t generation_ = 1;          // counts plug-ins
     std::map<std::string, std::uint64_t> openedAt_; // path -> generation of its latest open
     std::map<DeviceHandle, Handle> handles_;

@@ -72,6 +72,11 @@ int CommandTransport::sendCommand(std::uint16_t opcode, const std::uint8_t* payl
         std::size_t pollLength = 0;
         if (channel_.controlRead(poll_.data(), poll_.size(), pollLength) == 0 && (poll_[1] == 1 || poll_[1] == 2))
             break;
+        if (!channel_.deviceOpen()) {
+            // The phone was taken away mid-command: no reply can come, so don't poll out the limit.
+            log_.appendLog(kReadFail);
+            return -1;
+        }
         clock_.sleepMs(1);
         if (static_cast<std::uint32_t>(clock_.tickMs() - start) >= kAnswerWaitLimitMs) {
             log_.appendLog(kWaitTimeout);

@@ -35,6 +35,8 @@ public:
     int controlRead(std::uint8_t* buffer, std::size_t capacity, std::size_t& length);
     // Reads interface string `index` as 8-bit, zero-terminated text into buffer. 0 or -1.
     int readInterfaceString(std::uint16_t index, std::array<char, kInterfaceStringBufferSize>& buffer);
+    // False once the link has been taken down: every request would fail at once.
+    bool deviceOpen() const { return link_.handle() != 0; }
 
 private:
     // One driver request on the link's current handle, logging its own failure. 0 or -1.

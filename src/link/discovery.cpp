@@ -1,0 +1,47 @@
+#include "link/discovery.h"
+
+#include <array>
+#include <cstring>
+#include <mutex>
+
+namespace telvane {
+
+namespace {
+constexpr std::size_t kPortNameCapacity = 256;
+}
+
+int queryModemPort(DevicePort& port, std::string& name) {
+    std::string value = port.modemPort();
+    if (value.size() >= kPortNameCapacity) value.resize(kPortNameCapacity - 1);
+    // A registry text may carry its terminator and whatever followed; the name ends at the first zero.
+    value = value.substr(0, std::strlen(value.c_str()));
+    if (value.compare(0, 3, "COM") != 0) return -1;
+    name = value;
+    return 0;
+}
+
+int switchModemToP2k(DevicePort& port, const std::string& name) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(kModeSwitchCommand);
+    return port.writeModem(name, std::span<const std::uint8_t>(bytes, std::strlen(kModeSwitchCommand))) ? 0 : -1;
+}
+
+void findPhoneInterface(DevicePort& port, PhoneLink& link, UsbChannel& channel) {
+    for (const std::string& path : port.listInterfaces()) {
+        link.setHandle(0);
+        DeviceHandle handle = port.open(path);
+        if (handle == 0) continue;
+        link.setHandle(handle);
+        std::array<char, UsbChannel::kInterfaceStringBufferSize> name{};
+        if (channel.readInterfaceString(2, name) == 0 && std::strcmp(name.data(), kCommandInterfaceName) == 0) {
+            link.setDevicePath(path);
+            return;
+        }
+        // Not ours: close it under the request lock, so no request can be running on it.
+        std::lock_guard<std::mutex> lock(link.requestMutex());
+        link.setHandle(0);
+        port.close(handle);
+    }
+    link.setHandle(0);
+}
+
+} // namespace telvane
