@@ -1,0 +1,182 @@
+#include "bridge/bridge_client.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+
+namespace telvane {
+
+using namespace bridge;
+
+namespace {
+
+std::optional<std::uint16_t> parsePort(std::string_view text) {
+    if (text.empty() || text.size() > 5) return std::nullopt;
+    std::uint32_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (v == 0 || v > 0xFFFF) return std::nullopt;
+    return static_cast<std::uint16_t>(v);
+}
+
+std::uint32_t clampMs(std::uint64_t ms) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, 0xFFFFFFFFu));
+}
+
+} // namespace
+
+std::optional<BridgeAddress> parseBridgeAddress(std::string_view option) {
+    constexpr std::string_view kScheme = "tcp:";
+    if (option.substr(0, kScheme.size()) != kScheme) return std::nullopt;
+    std::string_view rest = option.substr(kScheme.size());
+    const auto colon = rest.rfind(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    std::string_view host = rest.substr(0, colon);
+    auto port = parsePort(rest.substr(colon + 1));
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    } else if (host.find(':') != std::string_view::npos) {
+        return std::nullopt; // a v6 address must be bracketed, or the port is ambiguous
+    }
+    if (host.empty() || !port) return std::nullopt;
+    if (std::any_of(host.begin(), host.end(), [](char c) { return c == '[' || c == ']' || c == ' ' || c == '\0'; }))
+        return std::nullopt;
+    return BridgeAddress{std::string(host), *port};
+}
+
+BridgeClient::BridgeClient(std::string host, std::uint16_t port, Timeouts timeouts)
+    : host_(std::move(host)), port_(port), timeouts_(timeouts) {}
+
+BridgeClient::~BridgeClient() = default;
+
+net::Socket* BridgeClient::connection() {
+    const auto self = std::this_thread::get_id();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = connections_.find(self);
+        if (it != connections_.end()) return it->second.get();
+    }
+    // Connect outside the lock: other threads' requests must not wait for this one.
+    auto socket = std::make_unique<net::Socket>(net::Socket::connectTo(host_, port_, timeouts_.connectMs));
+    if (!socket->valid()) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& slot = connections_[self];
+    slot = std::move(socket);
+    return slot.get();
+}
+
+void BridgeClient::dropConnection() {
+    std::unique_ptr<net::Socket> gone;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = connections_.find(std::this_thread::get_id());
+        if (it == connections_.end()) return;
+        gone = std::move(it->second);
+        connections_.erase(it);
+    }
+} // closed here, outside the lock
+
+BridgeClient::Exchange BridgeClient::exchange(const Request& request, std::optional<std::uint64_t> deadlineMs,
+                                              Response& response) {
+    auto message = encodeRequest(request);
+    if (!message) return Exchange::Failed; // cannot be carried; the connection is still sound
+    net::Socket* socket = connection();
+    if (socket == nullptr) return Exchange::Failed;
+
+    using Steady = std::chrono::steady_clock;
+    const auto deadline = Steady::now() + std::chrono::milliseconds(deadlineMs.value_or(0));
+    auto left = [&]() -> std::optional<std::uint32_t> {
+        if (!deadlineMs) return std::nullopt;
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+        return clampMs(static_cast<std::uint64_t>(std::max<std::int64_t>(ms, 0)));
+    };
+    auto fail = [&](net::RecvStatus status) {
+        dropConnection();
+        return status == net::RecvStatus::TimedOut ? Exchange::TimedOut : Exchange::Failed;
+    };
+
+    if (!socket->sendAll(*message)) return fail(net::RecvStatus::Failed);
+    std::array<std::uint8_t, kLengthFieldSize> field{};
+    if (auto status = socket->recvExact(field, left()); status != net::RecvStatus::Ok) return fail(status);
+    auto length = decodeLength(field);
+    if (!length) return fail(net::RecvStatus::Failed);
+    std::vector<std::uint8_t> rest(*length); // bounded by decodeLength
+    if (auto status = socket->recvExact(rest, left()); status != net::RecvStatus::Ok) return fail(status);
+    auto decoded = decodeResponse(request, rest[0], std::span<const std::uint8_t>(rest).subspan(1));
+    if (!decoded) return fail(net::RecvStatus::Failed); // also the server's 0xFF refusal
+    response = std::move(*decoded);
+    return Exchange::Answered;
+}
+
+std::string BridgeClient::modemPort() {
+    Response response;
+    if (exchange(ModemPortRequest{}, timeouts_.responseMs, response) != Exchange::Answered) return {};
+    return std::get<ModemPortResponse>(response).port;
+}
+
+bool BridgeClient::writeModem(const std::string& port, std::span<const std::uint8_t> bytes) {
+    Response response;
+    ModemWriteRequest request{port, std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
+    if (exchange(request, timeouts_.responseMs, response) != Exchange::Answered) return false;
+    return std::get<ModemWriteResponse>(response).ok;
+}
+
+std::vector<std::string> BridgeClient::listInterfaces() {
+    Response response;
+    if (exchange(ListInterfacesRequest{}, timeouts_.responseMs, response) != Exchange::Answered) return {};
+    return std::move(std::get<ListInterfacesResponse>(response).paths);
+}
+
+DeviceHandle BridgeClient::open(const std::string& path) {
+    Response response;
+    if (exchange(OpenRequest{path}, timeouts_.responseMs, response) != Exchange::Answered) return 0;
+    return std::get<OpenResponse>(response).handle;
+}
+
+RequestResult BridgeClient::request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
+                                    std::span<std::uint8_t> output, std::uint32_t limitMs) {
+    if (handle == 0 || handle > 0xFFFFFFFFu) return {RequestOutcome::Failed, 0}; // never one of the server's
+    IoctlRequest ioctl;
+    ioctl.handle = static_cast<std::uint32_t>(handle);
+    ioctl.code = code;
+    ioctl.capacity = static_cast<std::uint32_t>(std::min<std::size_t>(output.size(), kMaxIoctlOutput));
+    ioctl.limitMs = limitMs;
+    ioctl.input.assign(input.begin(), input.end());
+    Response response;
+    switch (exchange(ioctl, std::uint64_t{limitMs} + timeouts_.ioctlGraceMs, response)) {
+    case Exchange::Answered:
+        break;
+    case Exchange::TimedOut:
+        return {RequestOutcome::TimedOut, 0};
+    case Exchange::Failed:
+        return {RequestOutcome::Failed, 0};
+    }
+    auto& answer = std::get<IoctlResponse>(response);
+    switch (answer.outcome) {
+    case IoctlOutcome::Completed:
+        break;
+    case IoctlOutcome::TimedOut:
+        return {RequestOutcome::TimedOut, 0};
+    case IoctlOutcome::Failed:
+        return {RequestOutcome::Failed, 0};
+    }
+    // The decoder has held the output to the capacity asked for, which fits the caller's span.
+    if (!answer.output.empty()) std::memcpy(output.data(), answer.output.data(), answer.output.size());
+    return {RequestOutcome::Completed, answer.output.size()};
+}
+
+void BridgeClient::close(DeviceHandle handle) {
+    if (handle == 0 || handle > 0xFFFFFFFFu) return;
+    Response response;
+    exchange(CloseRequest{static_cast<std::uint32_t>(handle)}, timeouts_.responseMs, response);
+}
+
+void BridgeClient::waitRemoval(const std::string& path) {
+    Response response;
+    exchange(WaitRemovalRequest{path}, std::nullopt, response); // answered, or the connection is gone
+}
+
+} // namespace telvane

@@ -1,0 +1,69 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "bridge/bridge_codec.h"
+#include "link/device_port.h"
+#include "platform/net_socket.h"
+
+namespace telvane {
+
+// Where `--device tcp:HOST:PORT` points.
+struct BridgeAddress {
+    std::string host;
+    std::uint16_t port = 0;
+};
+// Parses "tcp:HOST:PORT" (HOST may be "[v6 address]"); nothing for anything else.
+std::optional<BridgeAddress> parseBridgeAddress(std::string_view option);
+
+// A device port whose driver and phone live in another process, reached over TCP.
+// Each calling thread has its own connection, opened on its first request and again on the
+// request after one dropped, so the watcher's WaitRemoval never holds up the window's commands.
+// Every failure (no server, a dropped connection, a malformed answer) reads as the port's
+// plain failure: a failed request, no modem port, no interfaces, no handle.
+class BridgeClient final : public DevicePort {
+public:
+    struct Timeouts {
+        std::uint32_t connectMs = 5000;
+        std::uint32_t responseMs = 5000;   // for every request but Ioctl and WaitRemoval
+        std::uint32_t ioctlGraceMs = 2000; // an Ioctl's answer may come this long after its limit
+    };
+
+    BridgeClient(std::string host, std::uint16_t port, Timeouts timeouts);
+    BridgeClient(std::string host, std::uint16_t port) : BridgeClient(std::move(host), port, Timeouts{}) {}
+    ~BridgeClient() override;
+    BridgeClient(const BridgeClient&) = delete;
+    BridgeClient& operator=(const BridgeClient&) = delete;
+
+    std::string modemPort() override;
+    bool writeModem(const std::string& port, std::span<const std::uint8_t> bytes) override;
+    std::vector<std::string> listInterfaces() override;
+    DeviceHandle open(const std::string& path) override;
+    RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
+                          std::span<std::uint8_t> output, std::uint32_t limitMs) override;
+    void close(DeviceHandle handle) override;
+    void waitRemoval(const std::string& path) override;
+
+private:
+    enum class Exchange { Answered, TimedOut, Failed };
+    // One request and its answer on this thread's connection. No deadline waits until the
+    // answer comes or the connection drops. Anything but Answered drops the connection.
+    Exchange exchange(const bridge::Request& request, std::optional<std::uint64_t> deadlineMs,
+                      bridge::Response& response);
+    net::Socket* connection();
+    void dropConnection();
+
+    const std::string host_;
+    const std::uint16_t port_;
+    const Timeouts timeouts_;
+    std::mutex mutex_; // guards the map only; each socket is used by its own thread
+    std::map<std::thread::id, std::unique_ptr<net::Socket>> connections_;
+};
+
+} // namespace telvane
