@@ -1,0 +1,175 @@
+// telvane-phonesim: the virtual phone as a separate process, served over the device bridge.
+// The program reaches it with `--device tcp:127.0.0.1:PORT`; standard input steers the phone.
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bridge/bridge_server.h"
+#include "sim/fault_plan.h"
+#include "sim/virtual_driver.h"
+
+namespace {
+
+using telvane::sim::FaultRule;
+using telvane::sim::VirtualDriver;
+
+struct Options {
+    std::uint16_t port = 0;
+    std::vector<FaultRule> faults;
+    std::string modemPort;
+    bool foreign = false;
+    bool unplugged = false;
+};
+
+std::optional<std::uint16_t> parsePort(const std::string& text) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
+    if (v > 0xFFFF) return std::nullopt;
+    return static_cast<std::uint16_t>(v);
+}
+
+// Every command-line option in one table: name, whether it takes a value, what it does.
+// A handler returns false when its value is unusable.
+struct OptionSpec {
+    const char* name;
+    const char* value; // the value's name in the usage text; "" for a flag
+    std::function<bool(Options&, const std::string&)> apply;
+    const char* help;
+    bool takesValue() const { return *value != '\0'; }
+};
+
+const std::vector<OptionSpec>& optionSpecs() {
+    static const std::vector<OptionSpec> specs = {
+        {"--port", "N",
+         [](Options& o, const std::string& v) {
+             auto port = parsePort(v);
+             if (port) o.port = *port;
+             return port.has_value();
+         },
+         "listen on 127.0.0.1:N (0 picks a free port; it is printed first)"},
+        {"--fault", "RULE",
+         [](Options& o, const std::string& v) {
+             auto rule = telvane::sim::parseFaultRule(v);
+             if (rule) o.faults.push_back(*rule);
+             return rule.has_value();
+         },
+         "add a fault (repeatable), e.g. status=7@0x36 or noreply#3"},
+        {"--modem", "COMx",
+         [](Options& o, const std::string& v) {
+             o.modemPort = v;
+             return !v.empty();
+         },
+         "the phone starts as a USB modem on that port"},
+        {"--foreign", "", [](Options& o, const std::string&) { o.foreign = true; return true; },
+         "list a foreign interface before the phone's own"},
+        {"--unplugged", "", [](Options& o, const std::string&) { o.unplugged = true; return true; },
+         "start with the phone unplugged"},
+    };
+    return specs;
+}
+
+void printUsage() {
+    std::fprintf(stderr, "usage: telvane-phonesim [options]\n");
+    for (const auto& spec : optionSpecs()) {
+        const std::string synopsis = std::string(spec.name) + " " + spec.value;
+        std::fprintf(stderr, "  %-16s %s\n", synopsis.c_str(), spec.help);
+    }
+    std::fprintf(stderr, "commands on standard input: plug, unplug, fault RULE, clearfaults, status, quit\n");
+}
+
+std::optional<Options> parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const OptionSpec* found = nullptr;
+        for (const auto& spec : optionSpecs())
+            if (arg == spec.name) found = &spec;
+        if (found == nullptr) {
+            std::fprintf(stderr, "unknown option: %s\n", arg.c_str());
+            return std::nullopt;
+        }
+        std::string value;
+        if (found->takesValue()) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "%s needs a value\n", found->name);
+                return std::nullopt;
+            }
+            value = argv[++i];
+        }
+        if (!found->apply(options, value)) {
+            std::fprintf(stderr, "bad value for %s: %s\n", found->name, value.c_str());
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+void say(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// Runs console commands until "quit" or the end of input.
+void console(VirtualDriver& driver) {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const auto space = line.find(' ');
+        const std::string word = line.substr(0, space);
+        const std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
+        if (word.empty()) continue;
+        if (word == "quit") return;
+        if (word == "plug") {
+            driver.plug();
+        } else if (word == "unplug") {
+            driver.unplug();
+        } else if (word == "fault") {
+            if (auto rule = telvane::sim::parseFaultRule(arg)) {
+                driver.addFault(*rule);
+            } else {
+                std::fprintf(stderr, "bad fault rule: %s\n", arg.c_str());
+            }
+        } else if (word == "clearfaults") {
+            driver.clearFaults();
+        } else if (word == "status") {
+            say("plugged=" + std::to_string(driver.isPlugged() ? 1 : 0) +
+                " commands=" + std::to_string(driver.commandCount()));
+        } else {
+            std::fprintf(stderr, "unknown command: %s\n", word.c_str());
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    auto options = parseOptions(argc, argv);
+    if (!options) {
+        printUsage();
+        return 2;
+    }
+
+    VirtualDriver driver;
+    if (!options->modemPort.empty()) driver.setModemPort(options->modemPort);
+    driver.setForeignInterface(options->foreign);
+    for (const auto& rule : options->faults) driver.addFault(rule);
+    if (options->unplugged) driver.unplug();
+
+    telvane::BridgeServer server(driver, [&driver] { driver.shutdown(); });
+    if (!server.start(options->port)) {
+        std::fprintf(stderr, "cannot listen on 127.0.0.1:%u\n", static_cast<unsigned>(options->port));
+        return 1;
+    }
+    say(std::to_string(server.port()));
+
+    console(driver);
+    server.stop();
+    return 0;
+}
