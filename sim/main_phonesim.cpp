@@ -11,6 +11,7 @@
 
 #include "bridge/bridge_server.h"
 #include "sim/fault_plan.h"
+#include "sim/phone_factory.h"
 #include "sim/virtual_driver.h"
 
 namespace {
@@ -24,6 +25,8 @@ struct Options {
     std::string modemPort;
     bool foreign = false;
     bool unplugged = false;
+    std::string profile;   // built-in phone ("" = tree)
+    std::string phoneFile; // phone description file, preferred over the profile
 };
 
 std::optional<std::uint16_t> parsePort(const std::string& text) {
@@ -68,6 +71,10 @@ const std::vector<OptionSpec>& optionSpecs() {
          "the phone starts as a USB modem on that port"},
         {"--foreign", "", [](Options& o, const std::string&) { o.foreign = true; return true; },
          "list a foreign interface before the phone's own"},
+        {"--profile", "NAME", [](Options& o, const std::string& v) { o.profile = v; return !v.empty(); },
+         "the built-in phone to serve: tree (default) or flat"},
+        {"--phone", "FILE", [](Options& o, const std::string& v) { o.phoneFile = v; return !v.empty(); },
+         "serve the phone described in FILE"},
         {"--unplugged", "", [](Options& o, const std::string&) { o.unplugged = true; return true; },
          "start with the phone unplugged"},
     };
@@ -156,7 +163,14 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    VirtualDriver driver;
+    std::string error;
+    auto profile = telvane::sim::selectPhoneProfile(options->profile, options->phoneFile, error);
+    if (!profile) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    auto phoneDriver = telvane::sim::makeVirtualDriver(*profile);
+    VirtualDriver& driver = *phoneDriver;
     if (!options->modemPort.empty()) driver.setModemPort(options->modemPort);
     driver.setForeignInterface(options->foreign);
     for (const auto& rule : options->faults) driver.addFault(rule);
