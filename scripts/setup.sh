@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 xvfb x11-utils imagemagick
 )
 

@@ -1,0 +1,57 @@
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/timer_resolution.h"
+#include "platform/win32/win32_device_port.h"
+
+namespace telvane {
+namespace {
+
+const std::uint8_t kModeSwitch[] = {'a', 't', '+', 'm', 'o', 'd', 'e', '=', '8', '\r', '\n'};
+
+TEST(Win32SystemTest, NoPhoneInterfacePresent_ListsNothing) {
+    Win32DevicePort port;
+    EXPECT_TRUE(port.listInterfaces().empty());
+}
+
+TEST(Win32SystemTest, ModemPortThatDoesNotExist_IsNotWritten) {
+    Win32DevicePort port;
+    EXPECT_FALSE(port.writeModem("COM250", kModeSwitch));
+    EXPECT_FALSE(port.writeModem("", kModeSwitch));
+}
+
+TEST(Win32SystemTest, PortNameThatIsAPath_IsRefusedAndTheFileLeftAlone) {
+    char folder[MAX_PATH] = {};
+    char name[MAX_PATH] = {};
+    ASSERT_NE(0u, GetTempPathA(MAX_PATH, folder));
+    ASSERT_NE(0u, GetTempFileNameA(folder, "tvn", 0, name)); // an existing, empty file
+    const std::string file = name;
+
+    Win32DevicePort port;
+    // "\\.\" followed by a full path reaches the file itself; a port name never may.
+    EXPECT_FALSE(port.writeModem(file, kModeSwitch));
+    EXPECT_FALSE(port.writeModem("COM1\\..\\" + file.substr(3), kModeSwitch));
+    EXPECT_FALSE(port.writeModem("C:", kModeSwitch));
+
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(0u, data.nFileSizeLow);
+    DeleteFileA(file.c_str());
+}
+
+TEST(Win32SystemTest, TimerResolution_IsGrantedWhileHeldEvenTwice) {
+    TimerResolution outer;
+    EXPECT_TRUE(outer.active());
+    {
+        TimerResolution inner;
+        EXPECT_TRUE(inner.active());
+    }
+    EXPECT_TRUE(outer.active());
+}
+
+} // namespace
+} // namespace telvane
