@@ -90,7 +90,7 @@ BridgeClient::Exchange BridgeClient::exchange(const Request& request, std::optio
     const auto deadline = Steady::now() + std::chrono::milliseconds(deadlineMs.value_or(0));
     auto left = [&]() -> std::optional<std::uint32_t> {
         if (!deadlineMs) return std::nullopt;
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - Steady::now()).count();
         return clampMs(static_cast<std::uint64_t>(std::max<std::int64_t>(ms, 0)));
     };
     auto fail = [&](net::RecvStatus status) {

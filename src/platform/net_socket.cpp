@@ -128,7 +128,8 @@ int waitReady(NativeSocket s, short events, int timeoutMs) {
 }
 
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    // Rounded up: a wait must never end before its deadline.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return 0;
     return left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
 }

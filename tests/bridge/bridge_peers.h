@@ -1,0 +1,61 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/bridge_codec.h"
+#include "platform/net_socket.h"
+
+namespace telvane::test {
+
+// Raw bytes of a message with any LENGTH, TYPE and body, right or wrong.
+std::vector<std::uint8_t> rawMessage(std::uint32_t length, std::uint8_t type, std::vector<std::uint8_t> body = {});
+// A well-formed message of this TYPE and body.
+std::vector<std::uint8_t> message(std::uint8_t type, std::vector<std::uint8_t> body = {});
+
+// One message as read off a socket.
+struct Received {
+    std::uint8_t type = 0;
+    std::vector<std::uint8_t> body;
+};
+// Reads one message within timeoutMs; nothing when the connection ends or the time runs out first.
+std::optional<Received> readMessage(net::Socket& socket, std::uint32_t timeoutMs = 2000);
+// True when the peer closes the connection within timeoutMs.
+bool closedByPeer(net::Socket& socket, std::uint32_t timeoutMs = 2000);
+
+// A bridge server that answers from a script, to put the client in front of wrong answers.
+// Connections are served one at a time, in the order they arrive.
+class FakeServer {
+public:
+    struct Step {
+        std::vector<std::uint8_t> bytes; // sent as they are
+        bool close = false;              // then the connection is closed
+        bool silent = false;             // nothing is sent; the connection stays open
+    };
+    // connection: 0 for the first accepted, 1 for the next...; type: the request's TYPE.
+    using Script = std::function<Step(int connection, std::uint8_t type)>;
+
+    explicit FakeServer(Script script);
+    ~FakeServer();
+    std::uint16_t port() const { return port_; }
+    int accepted() const { return accepted_.load(); }
+
+private:
+    void run();
+
+    Script script_;
+    net::Listener listener_;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> accepted_{0};
+    std::mutex mutex_;
+    net::Socket* current_ = nullptr; // shut down by the destructor to end a silent wait
+    std::thread thread_;
+};
+
+} // namespace telvane::test
