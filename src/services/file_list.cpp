@@ -122,8 +122,9 @@ int FileList::readFileList(FsCommands& fs, Progress& progress) {
         if (fs.FsListChunk(chunk_, length) != 0) return -1;
         // Only the bytes that arrived count; a reply too short for the header has no records.
         ByteReader reader(std::span<const std::uint8_t>(chunk_.data(), std::min<std::size_t>(length, chunk_.size())));
-        const std::uint16_t records = reader.be16();
+        std::uint16_t records = reader.be16();
         reader.be16();
+        if (!reader.ok()) records = 0;
         const std::uint32_t recordBytes = static_cast<std::uint32_t>(reader.remaining());
 
         entrySize_ = chunkEntrySize(recordBytes, records);
