@@ -1,0 +1,242 @@
+#include "ui/browser_views.h"
+
+#include <array>
+#include <cstdio>
+
+#include "common/byte_order.h"
+#include "services/wide_text.h"
+
+namespace telvane {
+
+namespace {
+constexpr const char* kVolumeNameFail = "Volume name fail\r\n";
+constexpr const char* kVolumeSizeFail = "Volume size fail\r\n";
+constexpr const char* kReceivingList = "Receiving file list...";
+constexpr const char* kListFail = " Fail!\r\n";
+constexpr const char* kListOk = " ok\r\n";
+
+// A phone whose volume name is a path ("/a") names its files by full paths.
+bool volumeIsPath(std::span<const char16_t> volume) {
+    for (char16_t unit : volume) {
+        if ((unit & 0xFF) == 0) break;
+        if ((unit & 0xFF) == '/') return true;
+    }
+    return false;
+}
+
+std::uint32_t attributesOf(FileEntry entry, bool phoneOrder) {
+    if (!phoneOrder || !entry) return entryAttributes32(entry);
+    const std::uint8_t* p = entry.record + entry.entrySize - 8;
+    return std::uint32_t{readBe16(p)} | (std::uint32_t{readBe16(p + 2)} << 16);
+}
+
+std::uint32_t sizeOf(FileEntry entry, bool phoneOrder) {
+    if (!phoneOrder || !entry) return entrySize(entry);
+    return readBe32(entry.record + entry.entrySize - 4);
+}
+
+// 1 when a sorts after b, comparing bytes as unsigned values; a text that ends first is smaller.
+int textGoesAfter(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y) return x > y ? 1 : 0;
+    }
+    return a.size() > b.size() ? 1 : 0;
+}
+
+std::string hexText(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
+    return text;
+}
+} // namespace
+
+std::string attributesText(FileEntry entry, bool phoneOrder) {
+    return hexText(attributesOf(entry, phoneOrder));
+}
+
+std::string sizeText(FileEntry entry, bool phoneOrder) {
+    // Unsigned: sizes of 2 GiB and more are sizes, not negative numbers.
+    return std::to_string(sizeOf(entry, phoneOrder));
+}
+
+std::string typeText(FileEntry entry) {
+    return std::string(entryExtension(entry));
+}
+
+int compareRows(FileEntry first, FileEntry second, int column, bool descending) {
+    if (!first || !second) return 0;
+    int after = 0;
+    switch (column) {
+    case kColumnAttributes:
+        after = entryAttributes32(first) >= entryAttributes32(second) ? 1 : 0;
+        break;
+    case kColumnSize:
+        after = entrySize(first) >= entrySize(second) ? 1 : 0;
+        break;
+    case kColumnType:
+        after = textGoesAfter(entryExtension(first), entryExtension(second));
+        break;
+    default:
+        after = textGoesAfter(entryName(first), entryName(second));
+        break;
+    }
+    return descending ? 1 - after : after;
+}
+
+void BrowserViews::showPhoneInfo() {
+    // Read into areas of their own, so a failed read leaves the last phone's texts intact.
+    std::array<char16_t, fs::kMaxVolumeUnits> volume{};
+    if (fs_.FsVolumeName(volume) != 0) {
+        log_.appendLog(kVolumeNameFail);
+        return;
+    }
+    wideBeToHost(volume);
+    info_.volume = volume;
+    treeMode_ = volumeIsPath(volume);
+
+    std::array<char16_t, PhoneInfo::kTextUnits> model{};
+    std::uint32_t modelSize = 0;
+    std::span<std::uint8_t> modelBytes(reinterpret_cast<std::uint8_t*>(model.data()), sizeof model);
+    if (seems_.readSeem(seem::kModelSeem, seem::kModelRecord, modelBytes, modelSize) != 0) return;
+    wideBeToHost(model);
+    info_.model = model;
+
+    const std::string modelText = controls_.narrow(info_.modelText());
+    const std::string volumeText = controls_.narrow(info_.volumeText());
+    controls_.tree.remove(rootNode_);
+    rootNode_ = controls_.tree.insertSorted(0, modelText + " (" + volumeText + ")");
+    controls_.status.setPart(1, "Phone model: " + modelText);
+
+    std::uint32_t freeSpace = 0;
+    if (fs_.FsFreeSpace(info_.volume, freeSpace) != 0) {
+        log_.appendLog(kVolumeSizeFail);
+        return;
+    }
+    info_.freeSpace = freeSpace;
+    controls_.status.setPart(2, "Volume name: " + volumeText + ", Free space " + std::to_string(freeSpace / 1024) +
+                                    " KBytes");
+}
+
+int BrowserViews::refreshFileList() {
+    // No row may outlive the block its record lives in.
+    controls_.list.clear();
+    log_.appendLog(kReceivingList);
+    if (files_.readFileList(fs_, controls_.progress) != 0) {
+        log_.appendLog(kListFail);
+        return -1;
+    }
+    log_.appendLog(kListOk);
+
+    if (treeMode_) ensureRoot();
+    const std::uint32_t count = files_.count();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const FileEntry entry = files_.entry(i);
+        if (treeMode_) {
+            addTreePath(entry);
+        } else {
+            addListRow(entry, entryName(entry));
+        }
+    }
+    if (rootNode_ != 0) controls_.tree.expand(rootNode_);
+    log_.appendLog("Files found: " + std::to_string(count) + "\r\n");
+
+    if (treeMode_) {
+        // Selecting the node already selected changes nothing, so show its files directly.
+        if (controls_.tree.selected() == rootNode_) {
+            showFolder();
+        } else {
+            controls_.tree.select(rootNode_);
+        }
+    }
+    return 0;
+}
+
+void BrowserViews::showFolder() {
+    controls_.list.clear();
+    const TreeNode node = controls_.tree.selected();
+    if (node == 0) return;
+    const std::string path = treePath(node);
+
+    // Of a list that broke off part-way only the records wholly received are shown.
+    const std::uint32_t received = files_.recordsReceived();
+    const bool phoneOrder = !files_.complete();
+    for (std::uint32_t i = 0; i < received; ++i) {
+        const FileEntry entry = files_.entry(i);
+        const std::string_view name = entryName(entry);
+        if (name.size() <= path.size() || name.compare(0, path.size(), path) != 0) continue;
+        const std::string_view rest = name.substr(path.size());
+        if (rest.find('/') != std::string_view::npos) continue;
+        addRow(entry, rest, phoneOrder);
+    }
+}
+
+std::string BrowserViews::treePath(TreeNode node) {
+    if (node == 0) return {};
+    std::string path;
+    while (node != rootNode_) {
+        path = controls_.tree.text(node) + "/" + path;
+        node = controls_.tree.parent(node);
+        if (node == 0) return path;
+    }
+    return volumePath() + "/" + path;
+}
+
+void BrowserViews::addListRow(FileEntry entry, std::string_view text) {
+    addRow(entry, text, false);
+}
+
+void BrowserViews::addRow(FileEntry entry, std::string_view text, bool phoneOrder) {
+    // Always at the top: the list shows the records in reverse order.
+    controls_.list.insertTop(text, kFileImage, entry.record);
+    controls_.list.setCell(0, kColumnAttributes, attributesText(entry, phoneOrder));
+    controls_.list.setCell(0, kColumnSize, sizeText(entry, phoneOrder));
+    controls_.list.setCell(0, kColumnType, typeText(entry));
+}
+
+void BrowserViews::addTreePath(FileEntry entry) {
+    const std::string_view name = entryName(entry);
+    TreeNode parent = rootNode_;
+    // The first component is the volume: it is the root, not a folder of its own.
+    std::size_t folderStart = std::string_view::npos;
+    for (std::size_t i = 1; i < name.size(); ++i) {
+        if (name[i] != '/') continue;
+        if (folderStart != std::string_view::npos) {
+            parent = ensureTreeChild(name.substr(folderStart + 1, i - folderStart - 1), parent);
+            if (parent == 0) return;
+        }
+        folderStart = i;
+    }
+}
+
+TreeNode BrowserViews::ensureTreeChild(std::string_view text, TreeNode parent) {
+    const TreeNode found = findTreeChild(text, parent);
+    if (found != 0) return found;
+    return controls_.tree.insertSorted(parent, text);
+}
+
+TreeNode BrowserViews::findTreeChild(std::string_view text, TreeNode parent) {
+    for (TreeNode child = controls_.tree.firstChild(parent); child != 0; child = controls_.tree.nextSibling(child)) {
+        if (controls_.tree.text(child) == text) return child;
+    }
+    return 0;
+}
+
+void BrowserViews::ensureRoot() {
+    // Folders need a home even when no connection got as far as the model name.
+    if (rootNode_ == 0) rootNode_ = controls_.tree.insertSorted(0, controls_.narrow(info_.volumeText()));
+}
+
+std::string BrowserViews::volumePath() const {
+    std::string path;
+    for (char16_t unit : info_.volume) {
+        const auto low = static_cast<char>(unit & 0xFF);
+        if (low == '\0') break;
+        path.push_back(low);
+    }
+    return path;
+}
+
+} // namespace telvane

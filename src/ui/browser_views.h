@@ -1,0 +1,75 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/log_sink.h"
+#include "services/file_list.h"
+#include "services/fs_commands.h"
+#include "services/phone_info.h"
+#include "services/seem_commands.h"
+#include "ui/view_controls.h"
+
+namespace telvane {
+
+// List columns, in order.
+enum ListColumn : int { kColumnFile = 0, kColumnAttributes = 1, kColumnSize = 2, kColumnType = 3 };
+
+// The texts of a row's columns 1 to 3. A record of a list whose read broke off part-way still
+// has the phone's byte order; phoneOrder says so, and its numbers are read accordingly.
+std::string attributesText(FileEntry entry, bool phoneOrder = false);
+std::string sizeText(FileEntry entry, bool phoneOrder = false);
+std::string typeText(FileEntry entry);
+
+// The list's sort order: 1 when the first row goes after the second, else 0 (never negative);
+// descending inverts the result. Entries that are not records compare as 0.
+int compareRows(FileEntry first, FileEntry second, int column, bool descending);
+
+// The phone's files in the tree and the list, and its identity in the status bar. Tree mode
+// (a volume name with '/'): the tree shows folders, the list the selected folder's files.
+// Flat mode: the list shows every file by its whole name. Window's thread only.
+class BrowserViews {
+public:
+    static constexpr int kFileImage = 2;
+
+    BrowserViews(ViewControls controls, LogSink& log, FsCommands& fs, SeemCommands& seems, FileList& files,
+                 PhoneInfo& info)
+        : controls_(controls), log_(log), fs_(fs), seems_(seems), files_(files), info_(info) {}
+
+    // Reads the volume name, the model and the free space, sets the mode, replaces the root node
+    // and fills status parts 1 and 2. Stops at the first failure, keeping what it had.
+    void showPhoneInfo();
+    // Reads the file list into the views. 0 when the list was read, -1 otherwise.
+    int refreshFileList();
+    // Fills the list with the files of the selected folder (tree mode).
+    void showFolder();
+    // The path of a node: the volume, then the folders down to it, each followed by '/'.
+    // A node outside the root's subtree gives its folders only; no node gives "".
+    std::string treePath(TreeNode node);
+
+    void addListRow(FileEntry entry, std::string_view text);
+    void addTreePath(FileEntry entry);
+    TreeNode ensureTreeChild(std::string_view text, TreeNode parent);
+    TreeNode findTreeChild(std::string_view text, TreeNode parent);
+
+    bool treeMode() const { return treeMode_; }
+    TreeNode rootNode() const { return rootNode_; }
+
+private:
+    // Makes a root node from the volume name when a refresh in tree mode finds none yet.
+    void ensureRoot();
+    void addRow(FileEntry entry, std::string_view text, bool phoneOrder);
+    // The volume name reduced to 8 bits by each unit's low byte, as paths use it.
+    std::string volumePath() const;
+
+    ViewControls controls_;
+    LogSink& log_;
+    FsCommands& fs_;
+    SeemCommands& seems_;
+    FileList& files_;
+    PhoneInfo& info_;
+    bool treeMode_ = true;
+    TreeNode rootNode_ = 0;
+};
+
+} // namespace telvane
