@@ -11,8 +11,12 @@ namespace {
 
 // How often the accept loop looks at the stop flag when nothing wakes it.
 constexpr std::uint32_t kAcceptPollMs = 200;
-// Once a message's LENGTH has arrived, the rest must follow within this.
-constexpr std::uint32_t kBodyTimeoutMs = 5000;
+// An idle connection looks at the stop flag this often, in case a shutdown does not wake it.
+constexpr std::uint32_t kIdlePollMs = 250;
+// Once a message has begun, the rest of it must follow within this.
+constexpr std::uint32_t kMessageTimeoutMs = 5000;
+// Connections served at once; more are closed as they come.
+constexpr std::size_t kMaxConnections = 64;
 
 constexpr const char* kBadLength = "bad message length";
 constexpr const char* kIncomplete = "incomplete message";
@@ -66,6 +70,7 @@ void BridgeServer::acceptLoop() {
         if (!socket.valid()) continue;
         std::lock_guard<std::mutex> lock(connectionsMutex_);
         if (stopping_.load()) break;
+        if (connections_.size() >= kMaxConnections) continue; // refused: the socket closes here
         accepted_.fetch_add(1);
         auto c = std::make_unique<Connection>();
         c->socket = std::move(socket);
@@ -94,15 +99,18 @@ void BridgeServer::reapFinished() {
 void BridgeServer::serve(Connection& connection) {
     net::Socket& socket = connection.socket;
     for (;;) {
+        while (!socket.waitReadable(kIdlePollMs))
+            if (stopping_.load()) break;
+        if (stopping_.load()) break;
         std::array<std::uint8_t, kLengthFieldSize> field{};
-        if (socket.recvExact(field, std::nullopt) != net::RecvStatus::Ok) break;
+        if (socket.recvExact(field, kMessageTimeoutMs) != net::RecvStatus::Ok) break;
         auto length = decodeLength(field);
         if (!length) {
             socket.sendAll(encodeError(kBadLength));
             break;
         }
         std::vector<std::uint8_t> rest(*length); // bounded by decodeLength
-        if (socket.recvExact(rest, kBodyTimeoutMs) != net::RecvStatus::Ok) {
+        if (socket.recvExact(rest, kMessageTimeoutMs) != net::RecvStatus::Ok) {
             socket.sendAll(encodeError(kIncomplete));
             break;
         }

@@ -232,6 +232,12 @@ RecvStatus Socket::recvExact(std::span<std::uint8_t> buffer, std::optional<std::
     return RecvStatus::Ok;
 }
 
+bool Socket::waitReadable(std::uint32_t timeoutMs) {
+    if (!open_) return true; // nothing to wait for: the next read fails at once
+    const int limit = timeoutMs > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs);
+    return waitReady(s_, POLLIN, limit) != 0;
+}
+
 void Socket::shutdown() {
     if (open_) ::shutdown(s_, kShutdownBoth);
 }

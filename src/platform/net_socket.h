@@ -43,6 +43,9 @@ public:
     bool sendAll(std::span<const std::uint8_t> bytes);
     // Receives exactly buffer.size() bytes; no timeout waits without limit.
     RecvStatus recvExact(std::span<std::uint8_t> buffer, std::optional<std::uint32_t> timeoutMs);
+    // Waits up to timeoutMs until something can be read (data, or the peer's end). false when
+    // the time ran out.
+    bool waitReadable(std::uint32_t timeoutMs);
     // Ends both directions without closing: wakes a thread blocked in recvExact on this socket.
     void shutdown();
     void close();
