@@ -17,7 +17,7 @@ for exe in "$build"/fuzz/*_fuzz; do
   log="$build/fuzz/$name.log"
   if ASAN_OPTIONS=detect_leaks=1 "$exe" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=1024 -malloc_limit_mb=256 \
       -artifact_prefix="$build/fuzz/$name-" "$scratch" $seeds >"$log" 2>&1; then
-    printf '   %-24s ok (%s)\n' "$name" "$(grep -o 'stat::number_of_executed_runs: *[0-9]*' "$log" | grep -o '[0-9]*$' || true) runs"
+    printf '   %-24s ok (%s)\n' "$name" "$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || true) runs"
   else
     printf '   %-24s FAILED\n' "$name"
     tail -n 40 "$log"
