@@ -107,8 +107,9 @@ std::optional<std::map<std::string, std::string>> options(const std::vector<std:
             why = "expected key=value, got '" + words[i] + "'";
             return std::nullopt;
         }
-        if (!out.emplace(words[i].substr(0, eq), words[i].substr(eq + 1)).second) {
-            why = "'" + words[i].substr(0, eq) + "' given twice";
+        const std::string key = words[i].substr(0, eq);
+        if (!out.emplace(key, words[i].substr(eq + 1)).second) {
+            why = "'" + key + "' given twice";
             return std::nullopt;
         }
     }
