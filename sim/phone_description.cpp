@@ -202,6 +202,9 @@ bool parseLine(const std::vector<std::string>& w, PhoneProfile& p, bool& records
             p.recordsPerChunk = static_cast<std::uint32_t>(*v);
             recordsGiven = true;
         }
+    } else if (key == "restart-drops") {
+        if (!needArgs(0)) return false;
+        p.restartDropsLink = true;
     } else if (key == "fault") {
         if (!needArgs(1)) return false;
         auto rule = parseFaultRule(w[1]);

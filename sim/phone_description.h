@@ -19,6 +19,7 @@ namespace telvane::sim {
 //   file NAME [attr=N] [second=N] (text=TEXT | hex=HEX | size=N [fill=N])
 //   seem SEEM RECORD (hex=HEX | text=TEXT | utf16=TEXT)
 //   fault RULE                   a fault rule, as for --fault
+//   restart-drops                a restart takes the phone off the bus and brings it back
 //
 // Nothing on failure, with error saying which line and why.
 std::optional<PhoneProfile> parsePhoneDescription(std::string_view text, std::string& error);

@@ -29,6 +29,7 @@ struct PhoneProfile {
     std::vector<PhoneFile> files;
     std::vector<SeemRecordSpec> seems;
     std::vector<FaultRule> faults;
+    bool restartDropsLink = false;      // a restart takes the phone off the bus and back
 };
 
 // The most list records one chunk reply can carry for an entry size.

@@ -142,7 +142,13 @@ RequestResult VirtualDriver::controlTransferLocked(std::span<const std::uint8_t>
         if (reply.timeoutRead) return {RequestOutcome::TimedOut, 0};
         const std::size_t wanted = readLe16(input.data() + 6);
         std::span<const std::uint8_t> packet(reply.packet);
-        return answer(output, packet.first(std::min(wanted, packet.size())));
+        const RequestResult result = answer(output, packet.first(std::min(wanted, packet.size())));
+        if (reply.dropAfterRead) {
+            // A restarting phone leaves the bus and comes straight back as a new device.
+            unplugLocked();
+            plugLocked();
+        }
+        return result;
     }
     return {RequestOutcome::Failed, 0};
 }
@@ -206,6 +212,7 @@ RequestResult VirtualDriver::commandWriteLocked(std::span<const std::uint8_t> in
     p.insert(p.end(), reply.data.begin(), reply.data.end());
     pending.failRead = hit && kind == FaultKind::ReadFail;
     pending.timeoutRead = hit && kind == FaultKind::ReadTimeout;
+    pending.dropAfterRead = phone_->takeDropRequest();
     pending_.push_back(std::move(pending));
 
     if (hit && kind == FaultKind::Unplug) unplugLocked();
@@ -229,6 +236,10 @@ RequestResult VirtualDriver::interfaceStringLocked(const std::string& path, std:
 
 void VirtualDriver::plug() {
     std::lock_guard<std::mutex> lock(mutex_);
+    plugLocked();
+}
+
+void VirtualDriver::plugLocked() {
     if (plugged_) return;
     plugged_ = true;
     ++generation_;

@@ -78,6 +78,7 @@ private:
         std::vector<std::uint8_t> packet;
         bool failRead = false;    // the read request for it fails
         bool timeoutRead = false; // the read request for it times out
+        bool dropAfterRead = false; // the phone restarts once this reply has been read
     };
 
     bool interfacePresentLocked(const std::string& path) const;
@@ -87,6 +88,7 @@ private:
     RequestResult interfaceStringLocked(const std::string& path, std::span<const std::uint8_t> input,
                                         std::span<std::uint8_t> output);
     void unplugLocked();
+    void plugLocked();
 
     mutable std::mutex mutex_;
     std::condition_variable removed_;

@@ -43,7 +43,7 @@ VirtualPhone::VirtualPhone() : VirtualPhone(treePhoneProfile()) {}
 
 VirtualPhone::VirtualPhone(const PhoneProfile& profile)
     : files_(profile.freeSpace, profile.entrySize - 8), volume_(profile.volume), entrySize_(profile.entrySize),
-      recordsPerChunk_(1) {
+      recordsPerChunk_(1), restartDrops_(profile.restartDropsLink) {
     setRecordsPerChunk(profile.recordsPerChunk);
     for (const auto& f : profile.files) files_.add(f);
     seems_.put(kModelSeem, kModelRecord, utf16be(profile.model, true));
@@ -68,6 +68,7 @@ PhoneReply VirtualPhone::handleCommand(std::uint16_t op, std::span<const std::ui
         // A restart forgets the open file and any listing under way.
         files_.reset();
         listingStarted_ = false;
+        dropRequested_ = restartDrops_;
         return noData();
     case opcode::kFileSystem:
         return fileCommand(payload, fault);

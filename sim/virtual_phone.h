@@ -3,6 +3,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/fault_plan.h"
@@ -75,6 +76,10 @@ public:
     PhoneReply handleCommand(std::uint16_t opcode, std::span<const std::uint8_t> payload,
                              const std::optional<FaultRule>& fault);
 
+    // True once after a restart on a phone whose restart drops it off the bus; the driver
+    // then takes the phone away and brings it back once the restart's reply has been read.
+    bool takeDropRequest() { return std::exchange(dropRequested_, false); }
+
     std::uint32_t suspendCount() const { return suspendCount_; }
     std::uint32_t restartCount() const { return restartCount_; }
 
@@ -107,6 +112,8 @@ private:
     std::vector<std::vector<std::uint8_t>> listing_; // records of the listing under way
     std::size_t listed_ = 0;                         // records of it already sent
     bool listingStarted_ = false;
+    bool restartDrops_ = false;
+    bool dropRequested_ = false;
     std::uint32_t suspendCount_ = 0;
     std::uint32_t restartCount_ = 0;
 };
