@@ -1,0 +1,40 @@
+#pragma once
+// Identifiers of the window's resources and controls. Shared by telvane.rc and the C++ code,
+// so only preprocessor definitions belong here.
+
+// Resources.
+#define IDD_MAIN 101
+#define IDM_CONTEXT 101
+#define IDI_PROGRAM 1
+#define IDI_WINDOW 101
+#define IDI_SORT_UP 202
+#define IDI_SORT_DOWN 203
+#define IDI_FILE 204
+
+// Controls of dialog 101 (and the commands they send).
+#define IDC_LOG 1000
+#define IDC_UPDATE_LIST 1001
+#define IDC_UPLOAD_FILES 1002
+#define IDC_RESTART_PHONE 1003
+#define IDC_TREE 1004
+#define IDC_DOWNLOAD_FILES 1005
+#define IDC_DELETE_FILES 1006
+#define IDC_SUSPEND_PHONE 1007
+#define IDC_LIST 1008
+#define IDC_SEEM_FIRST 1009
+#define IDC_SEEM_LAST 1010
+#define IDC_DOWNLOAD_SEEMS 1011
+#define IDC_UPLOAD_SEEM 1012
+#define IDC_UPLOAD_SEEM_NUMBER 1013
+#define IDC_UPLOAD_SEEM_RECORD 1014
+#define IDC_ATTRIBUTE 1015
+#define IDC_CHANGE_ATTRIBUTES 1016
+#define IDC_ABOUT 1017
+#define IDC_PROGRESS 1018
+#define IDC_STATUS 1019
+#define IDC_AUTO_UPDATE 1020
+#define IDC_UPDATE_RINGTONES 1021
+
+// Context menu items; its About item shares the About button's identifier.
+#define IDM_DOWNLOAD 1101
+#define IDM_DELETE 1102
