@@ -1,0 +1,84 @@
+// The program: picks the device port, runs the main window as a modal dialog, and ends the
+// process when the window is closed (the watcher thread ends with it).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bridge/bridge_client.h"
+#include "common/clock.h"
+#include "platform/win32/timer_resolution.h"
+#include "platform/win32/win32_device_port.h"
+#include "sim/phone_profile.h"
+#include "sim/virtual_driver.h"
+#include "sim/virtual_phone.h"
+#include "ui/ini_path.h"
+#include "ui/start_options.h"
+#include "ui/win32/main_window.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/window_shell.h"
+
+namespace {
+
+using telvane::StartOptions;
+
+[[noreturn]] void refuseToStart(const std::string& why) {
+    MessageBoxA(nullptr, why.c_str(), "Telvane", MB_OK | MB_ICONERROR);
+    ExitProcess(1);
+}
+
+std::unique_ptr<telvane::DevicePort> makeDevicePort(const StartOptions& options) {
+    switch (options.device) {
+    case StartOptions::Device::Virtual: {
+        auto profile = telvane::sim::builtinPhoneProfile(options.profile);
+        if (!profile) {
+            std::string names;
+            for (const auto& name : telvane::sim::builtinPhoneProfileNames()) names += " " + name;
+            refuseToStart("unknown virtual phone \"" + options.profile + "\"; there are:" + names);
+        }
+        return std::make_unique<telvane::sim::VirtualDriver>(std::make_unique<telvane::sim::VirtualPhone>(*profile));
+    }
+    case StartOptions::Device::Bridge: {
+        auto address = telvane::parseBridgeAddress(options.bridge);
+        if (!address) refuseToStart("not a bridge address: \"" + options.bridge + "\"; use tcp:HOST:PORT");
+        return std::make_unique<telvane::BridgeClient>(address->host, address->port);
+    }
+    case StartOptions::Device::Driver:
+        break;
+    }
+    return std::make_unique<telvane::Win32DevicePort>();
+}
+
+std::string programPath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::string(path, length < sizeof path ? length : 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const auto options = telvane::parseStartOptions(args, error);
+    if (!options) refuseToStart(error);
+
+    // 1 ms sleeps while the window lives: the transaction polls the phone every millisecond.
+    telvane::TimerResolution timerResolution;
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    HMENU contextMenu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_CONTEXT));
+    auto port = makeDevicePort(*options);
+    telvane::SteadyClock clock;
+    telvane::win32::SystemShell shell;
+    telvane::win32::MainWindow window(instance, *port, clock, shell, contextMenu,
+                                      {telvane::iniPathFor(programPath()), options->screenshotPath});
+    window.runModal();
+    // The watcher never returns: end the process here, before any destructor would wait for it.
+    ExitProcess(0);
+}

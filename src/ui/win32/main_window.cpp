@@ -1,0 +1,371 @@
+#include "ui/win32/main_window.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "ui/win32/about_box.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/screenshot.h"
+#include "ui/win32/window_messages.h"
+
+namespace telvane::win32 {
+
+namespace {
+constexpr const char* kNotConnected = "Not connected";
+constexpr const char* kConnected = "Connected";
+constexpr const char* kPhoneNotConnected = "phone not connected\r\n";
+
+struct Column {
+    const char* title;
+    int width;
+};
+constexpr Column kColumns[] = {{"File", 224}, {"Attributes", 80}, {"Size", 64}, {"Type", 64}};
+constexpr int kStatusEdges[] = {80, 208, 480, -1};
+constexpr DWORD kListExtendedStyles = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
+constexpr int kSortImageFormat = LVCFMT_IMAGE | LVCFMT_BITMAP_ON_RIGHT;
+constexpr std::uint16_t kFirstSeemDefault = 0;
+constexpr std::uint16_t kLastSeemDefault = 0x300;
+
+struct IconDeleter {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+
+// What the list's sort compares by: the records behind the rows' item data.
+struct SortContext {
+    const FileList* files;
+    int column;
+    bool descending;
+};
+
+int CALLBACK compareListRows(LPARAM first, LPARAM second, LPARAM context) {
+    const auto* sort = reinterpret_cast<const SortContext*>(context);
+    return compareRows(sort->files->entryAt(reinterpret_cast<const void*>(first)),
+                       sort->files->entryAt(reinterpret_cast<const void*>(second)), sort->column, sort->descending);
+}
+
+std::string seemText(std::uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%.4x", static_cast<unsigned>(value));
+    return text;
+}
+
+// Handles whatever this thread has been sent or posted, without waiting.
+void handlePendingMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+} // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, DevicePort& port, Clock& clock, WindowShell& shell, HMENU contextMenu,
+                       Settings settings)
+    : instance_(instance),
+      shell_(shell),
+      contextMenu_(contextMenu),
+      settings_(std::move(settings)),
+      session_(port, clock, log_, notifier_),
+      views_(ViewControls{tree_, list_, status_, progress_, &ansiText}, log_, session_.fs, session_.seems,
+             session_.files, session_.info),
+      tray_(shell) {}
+
+MainWindow::~MainWindow() {
+    stopWatcher();
+    if (window_ != nullptr && IsWindow(window_)) DestroyWindow(window_);
+}
+
+INT_PTR MainWindow::runModal() {
+    return DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_MAIN), nullptr, &MainWindow::dialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+HWND MainWindow::createModeless() {
+    return CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_MAIN), nullptr, &MainWindow::dialogProc,
+                              reinterpret_cast<LPARAM>(this));
+}
+
+void MainWindow::stopWatcher() {
+    session_.stopWatcher(&handlePendingMessages);
+}
+
+INT_PTR CALLBACK MainWindow::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) SetWindowLongPtrA(window, DWLP_USER, lParam);
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (self == nullptr) return FALSE; // messages before WM_INITDIALOG
+    self->window_ = window;
+    return self->dispatch(message, wParam, lParam);
+}
+
+INT_PTR MainWindow::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return onInitDialog();
+    case WM_SYSCOMMAND:
+        return onSysCommand(wParam);
+    case WM_TRAYNOTIFY:
+        return onTrayNotify(lParam);
+    case WM_LINKSTATE:
+        return onLinkState(wParam);
+    case WM_COMMAND:
+        return onCommand(wParam);
+    case WM_NOTIFY:
+        return onNotify(*reinterpret_cast<const NMHDR*>(lParam), lParam);
+    case WM_APPENDLOG:
+        return onAppendLog(lParam);
+    case WM_SAVESCREENSHOT:
+        return onSaveScreenshot();
+    case WM_DESTROY:
+        onDestroy();
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR MainWindow::onInitDialog() {
+    // The log and the watcher's messages have somewhere to go from here on.
+    log_.attach(window_);
+    notifier_.attach(window_);
+
+    tray_.setWindow(window_);
+    HICON icon = LoadIconA(instance_, MAKEINTRESOURCEA(IDI_WINDOW));
+    tray_.setIcon(icon);
+    SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+
+    insertColumns();
+    SendDlgItemMessageA(window_, IDC_LIST, LVM_SETEXTENDEDLISTVIEWSTYLE, kListExtendedStyles, kListExtendedStyles);
+    createImageList();
+
+    SetDlgItemTextA(window_, IDC_SEEM_FIRST, seemText(kFirstSeemDefault).c_str());
+    SetDlgItemTextA(window_, IDC_SEEM_LAST, seemText(kLastSeemDefault).c_str());
+
+    session_.startWatcher();
+
+    autoUpdate_ = static_cast<int>(GetPrivateProfileIntA("General", "AutoFileList", 0, settings_.iniPath.c_str()));
+    // Only 1 turns the refresh on, so only 1 shows as checked; a first click then gives 1.
+    CheckDlgButton(window_, IDC_AUTO_UPDATE, autoUpdate_ == 1 ? BST_CHECKED : BST_UNCHECKED);
+
+    createStatusBar();
+    return TRUE;
+}
+
+void MainWindow::insertColumns() {
+    int index = 0;
+    for (const Column& column : kColumns) {
+        LVCOLUMNA data{};
+        data.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        data.fmt = LVCFMT_LEFT;
+        data.cx = column.width;
+        data.pszText = const_cast<char*>(column.title);
+        data.iSubItem = index;
+        SendDlgItemMessageA(window_, IDC_LIST, LVM_INSERTCOLUMNA, static_cast<WPARAM>(index),
+                            reinterpret_cast<LPARAM>(&data));
+        ++index;
+    }
+}
+
+void MainWindow::createImageList() {
+    // The list view owns the image list from here on and destroys it with itself.
+    HIMAGELIST images = ImageList_Create(16, 16, ILC_COLORDDB, 3, 0);
+    if (images == nullptr) return;
+    ImageList_SetBkColor(images, GetSysColor(COLOR_BTNFACE));
+    for (int id : {IDI_SORT_UP, IDI_SORT_DOWN, IDI_FILE}) {
+        IconHandle icon(static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16,
+                                                      LR_LOADMAP3DCOLORS)));
+        if (icon) ImageList_AddIcon(images, icon.get());
+    }
+    SendDlgItemMessageA(window_, IDC_LIST, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
+    ImageList_SetBkColor(images, RGB(0xFF, 0xFF, 0xFF));
+}
+
+void MainWindow::createStatusBar() {
+    HWND bar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE, kNotConnected, window_, IDC_STATUS);
+    if (bar == nullptr) return;
+    SendMessageA(bar, SB_SETPARTS, std::size(kStatusEdges), reinterpret_cast<LPARAM>(kStatusEdges));
+}
+
+INT_PTR MainWindow::onSysCommand(WPARAM command) {
+    if (command == SC_CLOSE) {
+        EndDialog(window_, 0);
+        return TRUE;
+    }
+    if (command == SC_MINIMIZE) {
+        // To the tray, never to the task bar.
+        ShowWindow(window_, SW_HIDE);
+        tray_.add();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR MainWindow::onTrayNotify(LPARAM mouseMessage) {
+    if (mouseMessage == WM_LBUTTONUP) {
+        ShowWindow(window_, SW_SHOWNORMAL);
+        tray_.remove();
+    }
+    return TRUE;
+}
+
+INT_PTR MainWindow::onLinkState(WPARAM state) {
+    if (state == 1) {
+        status_.setPart(0, kConnected);
+        if (operationDepth_ > 0) {
+            // A user operation is talking to the phone: read the new phone once it has ended.
+            connectionPending_ = true;
+            return TRUE;
+        }
+        beginOperation();
+        handleConnection();
+        endOperation();
+    } else if (state == 0) {
+        status_.setPart(0, kNotConnected);
+        connectionPending_ = false;
+    }
+    return TRUE;
+}
+
+void MainWindow::handleConnection() {
+    views_.showPhoneInfo();
+    if (autoUpdate_ != 1) return;
+    if (views_.refreshFileList() == 0 && !settings_.screenshotPath.empty() && !screenshotTaken_) {
+        screenshotTaken_ = true;
+        PostMessageA(window_, WM_SAVESCREENSHOT, 0, 0);
+    }
+}
+
+void MainWindow::endOperation() {
+    if (--operationDepth_ > 0) return;
+    while (connectionPending_) {
+        connectionPending_ = false;
+        if (!session_.link.isConnected()) break;
+        ++operationDepth_;
+        handleConnection();
+        --operationDepth_;
+    }
+}
+
+template <class Operation>
+void MainWindow::phoneCommand(Operation operation) {
+    if (!session_.link.isConnected()) {
+        log_.appendLog(kPhoneNotConnected);
+        return;
+    }
+    beginOperation();
+    operation();
+    endOperation();
+}
+
+INT_PTR MainWindow::onCommand(WPARAM command) {
+    // Only a whole wParam of an identifier counts: a click or a menu choice, never a notification.
+    switch (command) {
+    case IDC_UPDATE_LIST:
+        phoneCommand([this] { views_.refreshFileList(); });
+        break;
+    case IDC_UPLOAD_FILES:
+        phoneCommand([this] { if (fileCommands_) fileCommands_->uploadFiles(); });
+        break;
+    case IDC_DOWNLOAD_FILES:
+    case IDM_DOWNLOAD:
+        phoneCommand([this] { if (fileCommands_) fileCommands_->downloadFiles(); });
+        break;
+    case IDC_DELETE_FILES:
+    case IDM_DELETE:
+        phoneCommand([this] { if (fileCommands_) fileCommands_->deleteFiles(); });
+        break;
+    case IDC_CHANGE_ATTRIBUTES:
+        phoneCommand([this] { if (fileCommands_) fileCommands_->changeAttributes(); });
+        break;
+    case IDC_DOWNLOAD_SEEMS:
+        phoneCommand([this] { if (fileCommands_) fileCommands_->downloadSeems(); });
+        break;
+    case IDC_UPLOAD_SEEM:
+        phoneCommand([this] { if (fileCommands_) fileCommands_->uploadSeem(); });
+        break;
+    case IDC_SUSPEND_PHONE:
+        phoneCommand([this] { session_.seems.suspendPhone(); });
+        break;
+    case IDC_RESTART_PHONE:
+        phoneCommand([this] { session_.seems.restartPhone(); });
+        break;
+    case IDC_UPDATE_RINGTONES:
+        phoneCommand([] {});
+        break;
+    case IDC_ABOUT:
+        showAboutBox(shell_, window_);
+        break;
+    case IDC_AUTO_UPDATE:
+        toggleAutoUpdate();
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+void MainWindow::toggleAutoUpdate() {
+    // The box has toggled itself; the INI file is left as it is.
+    autoUpdate_ = autoUpdate_ == 1 ? 0 : 1;
+}
+
+INT_PTR MainWindow::onNotify(const NMHDR& header, LPARAM lParam) {
+    if (header.idFrom == IDC_LIST && header.code == static_cast<UINT>(NM_RCLICK)) {
+        showContextMenu();
+    } else if (header.idFrom == IDC_LIST && header.code == static_cast<UINT>(LVN_COLUMNCLICK)) {
+        sortByColumn(reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
+    } else if (header.idFrom == IDC_TREE &&
+               (header.code == static_cast<UINT>(TVN_SELCHANGEDA) || header.code == static_cast<UINT>(TVN_SELCHANGEDW)) &&
+               views_.treeMode()) {
+        views_.showFolder();
+    }
+    return TRUE;
+}
+
+void MainWindow::showContextMenu() {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetForegroundWindow(window_);
+    shell_.trackPopupMenu(GetSubMenu(contextMenu_, 0), TPM_RIGHTBUTTON, cursor.x, cursor.y, window_);
+    // Lets the menu close properly when the user clicks elsewhere.
+    PostMessageA(window_, WM_NULL, 0, 0);
+}
+
+void MainWindow::sortByColumn(int column) {
+    if (column == sortColumn_) sortDescending_ = !sortDescending_;
+
+    LVCOLUMNA format{};
+    format.mask = LVCF_FMT;
+    format.fmt = 0;
+    SendDlgItemMessageA(window_, IDC_LIST, LVM_SETCOLUMNA, static_cast<WPARAM>(sortColumn_),
+                        reinterpret_cast<LPARAM>(&format));
+    format.mask = LVCF_FMT | LVCF_IMAGE;
+    format.fmt = kSortImageFormat;
+    format.iImage = sortDescending_ ? 1 : 0;
+    SendDlgItemMessageA(window_, IDC_LIST, LVM_SETCOLUMNA, static_cast<WPARAM>(column),
+                        reinterpret_cast<LPARAM>(&format));
+    sortColumn_ = column;
+
+    SortContext context{&session_.files, column, sortDescending_};
+    SendDlgItemMessageA(window_, IDC_LIST, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&context),
+                        reinterpret_cast<LPARAM>(&compareListRows));
+}
+
+INT_PTR MainWindow::onAppendLog(LPARAM text) {
+    // Replaces the selection: at the caret, and over whatever the user has selected.
+    SendDlgItemMessageA(window_, IDC_LOG, EM_REPLACESEL, FALSE, text);
+    return TRUE;
+}
+
+INT_PTR MainWindow::onSaveScreenshot() {
+    RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    saveWindowPicture(window_, settings_.screenshotPath);
+    return TRUE;
+}
+
+void MainWindow::onDestroy() {
+    log_.detach();
+    notifier_.detach();
+}
+
+} // namespace telvane::win32

@@ -1,0 +1,112 @@
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "common/clock.h"
+#include "link/device_port.h"
+#include "ui/browser_views.h"
+#include "ui/file_command_handler.h"
+#include "ui/phone_session.h"
+#include "ui/win32/tray_icon.h"
+#include "ui/win32/win32_view_controls.h"
+#include "ui/win32/window_log.h"
+#include "ui/win32/window_shell.h"
+
+namespace telvane::win32 {
+
+// The program's one window: dialog 101 with the folder tree, the file list, the log pane and the
+// status bar, over one phone session. The dialog procedure only dispatches; each message has
+// its own handler. Everything runs on the window's thread except the watcher, which reaches the
+// window through sent messages only.
+class MainWindow {
+public:
+    struct Settings {
+        std::string iniPath;        // where "AutoFileList" is read from
+        std::string screenshotPath; // when set, a picture of the window is saved once files are listed
+    };
+
+    // contextMenu: menu 101, whose first popup is the list's context menu; held, not released.
+    MainWindow(HINSTANCE instance, DevicePort& port, Clock& clock, WindowShell& shell, HMENU contextMenu,
+               Settings settings);
+    // Ends the watcher (the port must let a pending wait for removal return) and the window.
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Runs the window as a modal dialog without an owner; the dialog's result.
+    INT_PTR runModal();
+    // Creates the window as a modeless dialog, for a caller with its own message loop.
+    HWND createModeless();
+
+    // Where the file and seem commands go once the phone is known to be connected.
+    void setFileCommands(FileCommandHandler* handler) { fileCommands_ = handler; }
+
+    HWND handle() const { return window_; }
+    PhoneSession& session() { return session_; }
+    BrowserViews& views() { return views_; }
+    LogSink& log() { return log_; }
+    int autoUpdate() const { return autoUpdate_; }
+    int sortColumn() const { return sortColumn_; }
+    bool sortDescending() const { return sortDescending_; }
+    const TrayIcon& trayIcon() const { return tray_; }
+
+private:
+    static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+
+    INT_PTR onInitDialog();
+    INT_PTR onSysCommand(WPARAM command);
+    INT_PTR onTrayNotify(LPARAM mouseMessage);
+    INT_PTR onLinkState(WPARAM state);
+    INT_PTR onCommand(WPARAM command);
+    INT_PTR onNotify(const NMHDR& header, LPARAM lParam);
+    INT_PTR onAppendLog(LPARAM text);
+    INT_PTR onSaveScreenshot();
+    void onDestroy();
+
+    void insertColumns();
+    void createImageList();
+    void createStatusBar();
+    void showContextMenu();
+    void sortByColumn(int column);
+    void toggleAutoUpdate();
+
+    // A command that talks to the phone: refused without one, else run as a user operation.
+    template <class Operation>
+    void phoneCommand(Operation operation);
+    // Brackets a phone operation; a connection that arrived meanwhile is handled at the end.
+    void beginOperation() { ++operationDepth_; }
+    void endOperation();
+    // The phone's identity and, when asked for, its file list, after a connection.
+    void handleConnection();
+    // Ends the watcher while this thread keeps handling the messages it sends.
+    void stopWatcher();
+
+    HINSTANCE instance_;
+    WindowShell& shell_;
+    HMENU contextMenu_;
+    Settings settings_;
+    HWND window_ = nullptr;
+
+    WindowLog log_;
+    WindowLinkNotifier notifier_;
+    PhoneSession session_;
+    Win32Tree tree_{window_};
+    Win32List list_{window_};
+    Win32Status status_{window_};
+    Win32Progress progress_{window_};
+    BrowserViews views_;
+    TrayIcon tray_;
+    FileCommandHandler* fileCommands_ = nullptr;
+
+    int autoUpdate_ = 0;
+    int sortColumn_ = 0;
+    bool sortDescending_ = false;
+    int operationDepth_ = 0;
+    bool connectionPending_ = false;
+    bool screenshotTaken_ = false;
+};
+
+} // namespace telvane::win32
