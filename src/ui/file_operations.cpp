@@ -1,0 +1,312 @@
+#include "ui/file_operations.h"
+
+#include <cstring>
+#include <span>
+
+#include "ui/pc_file_name.h"
+
+namespace telvane {
+
+namespace {
+constexpr const char* kUploadStart = "File upload... ";
+constexpr const char* kDownloadStart = "File download...";
+constexpr const char* kDeleteStart = "Deleting file ";
+constexpr const char* kChangeStart = " Changing attrib for file ";
+constexpr const char* kDeleteQuestion = "A you sure you want to delete file %s ?";
+
+constexpr const char* kOk = " ok\r\n";
+constexpr const char* kCanceled = " Canceled.\r\n";
+constexpr const char* kNoFilesSelected = "No files selected.\r\n";
+constexpr const char* kNoVolumeInfo = " Fail: cannot get vol info\r\n";
+constexpr const char* kSizeInvalid = " Fail: file size invalid\r\n";
+constexpr const char* kCannotOpen = " Fail: cannot open file\r\n";
+constexpr const char* kCannotWritePhoneFile = " Fail: cannot write file\r\n";
+constexpr const char* kCannotClosePhoneFile = " Fail: cannot close file\r\n";
+constexpr const char* kCannotAllocate = " Fail: cannot allocate mem\r\n";
+constexpr const char* kCannotSeek = " Fail: cannot seek to zero\r\n";
+constexpr const char* kCannotRead = " Fail: cannot read file\r\n";
+constexpr const char* kCannotCreate = " Fail: cannot create file\r\n";
+constexpr const char* kCannotWrite = " Fail: cannot write\r\n";
+constexpr const char* kDeleteFail = " Fail!\r\n";
+
+// The phone needs a moment between the steps of a download.
+constexpr std::uint32_t kDownloadPauseMs = 32;
+constexpr std::uint32_t kMaxAttribute = 0x10000;
+// Sizes a phone record can give that are no file size.
+constexpr std::uint32_t kNoSize = 0xFFFFFFFF;
+
+std::string deleteQuestion(std::string_view name) {
+    std::string text = kDeleteQuestion;
+    text.replace(text.find("%s"), 2, name);
+    return text;
+}
+
+// The name after the last folder separator of a PC path.
+std::string_view lastComponent(std::string_view path) {
+    const std::size_t at = path.find_last_of("\\/");
+    return at == std::string_view::npos ? path : path.substr(at + 1);
+}
+} // namespace
+
+std::uint32_t attributeFieldValue(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return 0;
+    const std::size_t last = text.find_last_not_of(' ');
+    const std::string_view digits = text.substr(first, last - first + 1);
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > kMaxAttribute) return 0;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+template <class Visit>
+bool FileOperations::forEachSelectedRow(Visit visit) {
+    OperationControls& controls = desktop_.controls;
+    bool any = false;
+    for (int row = controls.nextSelectedRow(-1); row >= 0;) {
+        any = true;
+        if (!visit(session_.files.entryAt(controls.rowData(row)))) break;
+        const int next = controls.nextSelectedRow(row);
+        // Rows come in list order; anything else would never end.
+        if (next <= row) break;
+        row = next;
+    }
+    return any;
+}
+
+void FileOperations::refreshIfAutomatic() {
+    if (autoUpdate_ && autoUpdate_() == 1) views_.refreshFileList();
+}
+
+// --- Upload
+
+void FileOperations::uploadFiles() {
+    log(kUploadStart);
+    std::uint32_t freeSpace = 0;
+    if (session_.fs.FsFreeSpace(session_.info.volume, freeSpace) != 0) {
+        log(kNoVolumeInfo);
+        return;
+    }
+    session_.info.freeSpace = freeSpace;
+
+    dialog_.name.fill('\0');
+    dialog_.title[0] = '\0';
+    dialog_.options = FileDialogSetup::kExplorerMultiSelect;
+    if (!desktop_.dialogs.openFileDialog(dialog_)) return;
+
+    for (const ChosenFile& chosen : chosenFiles()) {
+        if (uploadFile(chosen, freeSpace) == Step::Stop) return;
+    }
+    refreshIfAutomatic();
+}
+
+std::vector<FileOperations::ChosenFile> FileOperations::chosenFiles() {
+    // The dialog has written into both buffers: their last bytes end every text read below.
+    dialog_.name.back() = '\0';
+    dialog_.title.back() = '\0';
+    const char* buffer = dialog_.name.data();
+    const std::size_t size = dialog_.name.size();
+    auto textAt = [&](std::size_t at) { return std::string_view(buffer + at, std::strlen(buffer + at)); };
+
+    const std::string_view first = textAt(0);
+    std::size_t at = first.size() + 1;
+    if (at >= size || buffer[at] == '\0') {
+        // One file: its full path, and its name as the dialog gave it.
+        std::string_view title = std::string_view(dialog_.title.data(), std::strlen(dialog_.title.data()));
+        if (title.empty()) title = lastComponent(first);
+        return {ChosenFile{std::string(first), std::string(title)}};
+    }
+    // Several: the folder, now the current one, then the names in it.
+    std::vector<ChosenFile> files;
+    while (at < size && buffer[at] != '\0') {
+        const std::string_view name = textAt(at);
+        files.push_back(ChosenFile{std::string(name), std::string(name)});
+        at += name.size() + 1;
+    }
+    return files;
+}
+
+std::string FileOperations::uploadFolder() {
+    if (!views_.treeMode()) return {};
+    // Without a selected folder the files go to the volume's root.
+    TreeNode node = desktop_.controls.selectedTreeNode();
+    if (node == 0) node = views_.rootNode();
+    return views_.treePath(node);
+}
+
+FileOperations::Step FileOperations::uploadFile(const ChosenFile& chosen, std::uint32_t& freeSpace) {
+    PcFile file(desktop_.files, desktop_.files.openExisting(chosen.path));
+    if (!file) {
+        log(kCannotOpen);
+        return Step::Stop;
+    }
+    const std::string phoneName = uploadFolder() + chosen.ownName;
+    log(phoneName);
+
+    std::uint64_t size = 0;
+    if (!file.size(size) || size == 0 || size > 0xFFFFFFFFu || size >= freeSpace) {
+        log(kSizeInvalid);
+        return Step::Refused;
+    }
+    freeSpace -= static_cast<std::uint32_t>(size);
+
+    const auto block = allocate_(static_cast<std::size_t>(size));
+    const std::span<std::uint8_t> bytes(block.get(), block ? static_cast<std::size_t>(size) : 0);
+    if (!block || !file.readAll(bytes)) return Step::Stop;
+    file.close();
+
+    const std::uint32_t entrySize = session_.files.recordSize();
+    if (entrySize != 0 && phoneName.size() > entrySize - fs::kNameOverhead) return Step::Stop;
+    FsCommands& fs = session_.fs;
+    if (fs.FsOpen(phoneName, 0) != 0) return Step::Stop;
+    if (fs.FsWrite(bytes) != 0) {
+        // The phone refused the data: the file is not there as it is on the PC.
+        log(kCannotWritePhoneFile);
+        fs.FsClose();
+        return Step::Stop;
+    }
+    if (fs.FsClose() != 0) {
+        log(kCannotClosePhoneFile);
+        return Step::Stop;
+    }
+    log(kOk);
+    return Step::Done;
+}
+
+// --- Download
+
+void FileOperations::downloadFiles() {
+    bool folderChosen = false;
+    const bool any = forEachSelectedRow([&](FileEntry entry) { return downloadFile(entry, folderChosen); });
+    if (!any) log(kNoFilesSelected);
+}
+
+bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen) {
+    log(kDownloadStart);
+    if (!entry) {
+        log(kSizeInvalid);
+        return false;
+    }
+    // Copied out: the record lives in the list's block, which the save dialog's wait must not
+    // be trusted to leave alone.
+    const std::string name(entryName(entry));
+    const std::uint16_t attribute = entryAttribute(entry);
+    const std::uint32_t size = entrySize(entry);
+    log(name);
+    if (size == 0 || size == kNoSize) {
+        log(kSizeInvalid);
+        return false;
+    }
+    const auto block = allocate_(size);
+    if (!block) {
+        log(kCannotAllocate);
+        return false;
+    }
+    const std::span<std::uint8_t> bytes(block.get(), size);
+
+    FsCommands& fs = session_.fs;
+    if (fs.FsOpen(name, attribute) != 0) {
+        log(kCannotOpen);
+        return false;
+    }
+    session_.clock.sleepMs(kDownloadPauseMs);
+    if (fs.FsSeek(0, 0) != 0) {
+        log(kCannotSeek);
+        fs.FsClose();
+        return false;
+    }
+    session_.clock.sleepMs(kDownloadPauseMs);
+    if (fs.FsRead(bytes) != 0) {
+        log(kCannotRead);
+        fs.FsClose();
+        return false;
+    }
+    session_.clock.sleepMs(kDownloadPauseMs);
+    fs.FsClose();
+
+    // The first file goes where the user says; the others beside it, under their own names.
+    setDialogName(dialog_, pcFileName(name));
+    if (!folderChosen) {
+        dialog_.title[0] = '\0';
+        dialog_.options = FileDialogSetup::kNoOptions;
+        if (!desktop_.dialogs.saveFileDialog(dialog_)) {
+            log(kCanceled);
+            return false;
+        }
+        folderChosen = true;
+    }
+    const std::string path(dialogName(dialog_));
+
+    PcFile file(desktop_.files, desktop_.files.createNew(path));
+    if (!file) {
+        log(kCannotCreate);
+        return false;
+    }
+    if (!file.writeAll(bytes)) {
+        // A partly written file would pass for the phone's file: it goes. This download created
+        // it, so nothing that was there before is lost.
+        file.close();
+        desktop_.files.remove(path);
+        log(kCannotWrite);
+        return false;
+    }
+    file.close();
+    log(kOk);
+    return true;
+}
+
+// --- Delete
+
+void FileOperations::deleteFiles() {
+    bool ended = false;
+    const bool any = forEachSelectedRow([&](FileEntry entry) {
+        log(kDeleteStart);
+        if (!entry) {
+            ended = true;
+            return false;
+        }
+        // Copied out, so the file deleted is the one the user was asked about.
+        const std::string name(entryName(entry));
+        log(name);
+        if (!desktop_.dialogs.askYesNo(deleteQuestion(name))) {
+            log(kCanceled);
+            ended = true;
+            return false;
+        }
+        if (session_.fs.FsDelete(name) != 0) {
+            log(kDeleteFail);
+            ended = true;
+            return false;
+        }
+        log(kOk);
+        return true;
+    });
+    if (ended) return;
+    if (!any) log(kNoFilesSelected);
+    refreshIfAutomatic();
+}
+
+// --- Change attributes
+
+void FileOperations::changeAttributes() {
+    const bool any = forEachSelectedRow([&](FileEntry entry) {
+        log(kChangeStart);
+        if (!entry) return false;
+        const std::string name(entryName(entry));
+        log(name);
+        // Opening a phone file with an attribute value gives the file that attribute.
+        const std::uint32_t value = attributeFieldValue(desktop_.controls.fieldText(EditField::Attribute));
+        if (session_.fs.FsOpen(name, value) == 0) {
+            log(kOk);
+            session_.fs.FsClose();
+        }
+        return true;
+    });
+    if (!any) log(kNoFilesSelected);
+    refreshIfAutomatic();
+}
+
+} // namespace telvane
