@@ -98,6 +98,7 @@ public:
         std::array<std::string, 4> cells;
         int image = -1;
         const void* data = nullptr;
+        bool selected = false;
     };
     void clear() override { rows.clear(); }
     void insertTop(std::string_view text, int image, const void* data) override {
