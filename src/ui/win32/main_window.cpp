@@ -358,6 +358,8 @@ INT_PTR MainWindow::onAppendLog(LPARAM text) {
 }
 
 INT_PTR MainWindow::onSaveScreenshot() {
+    // Pictured as the user sees it: active, and painted to the last row.
+    SetForegroundWindow(window_);
     RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     saveWindowPicture(window_, settings_.screenshotPath);
     return TRUE;
