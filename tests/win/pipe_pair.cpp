@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/win32/win32_handle.h"
+
 namespace telvane::test {
 
 namespace {
@@ -21,8 +23,7 @@ PipePair::PipePair(DevicePort& port) : port_(port) {
     if (client_ == 0) return;
     // Transceive needs the client to read whole messages.
     DWORD mode = PIPE_READMODE_MESSAGE;
-    if (!SetNamedPipeHandleState(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(client_)), &mode, nullptr,
-                                 nullptr)) {
+    if (!SetNamedPipeHandleState(win32::toHandle(client_), &mode, nullptr, nullptr)) {
         port_.close(client_);
         client_ = 0;
     }

@@ -63,13 +63,6 @@ TEST(Win32RequestTest, DriverRequestOnAHandleThatIsNoDriver_TimesOutAfterTheWrit
     port.close(handle);
 }
 
-TEST(Win32RequestTest, OpenOfAMissingPath_GivesNoHandle) {
-    Win32DevicePort port;
-    EXPECT_EQ(0u, port.open("\\\\?\\usb#vid_fffe&pid_0000#none#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}"));
-    EXPECT_EQ(0u, port.open("C:\\telvane-no-such-folder\\no-such-file"));
-    port.close(0); // ignored
-}
-
 TEST(Win32RequestTest, AnsweredRequest_CompletesWithTheAnswerAndItsLength) {
     Win32DevicePort port;
     PipePair pipe(port);

@@ -1,10 +1,12 @@
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "common/clock.h"
 #include "platform/win32/timer_resolution.h"
 #include "platform/win32/win32_device_port.h"
 
@@ -13,9 +15,11 @@ namespace {
 
 const std::uint8_t kModeSwitch[] = {'a', 't', '+', 'm', 'o', 'd', 'e', '=', '8', '\r', '\n'};
 
-TEST(Win32SystemTest, NoPhoneInterfacePresent_ListsNothing) {
+TEST(Win32SystemTest, NoPhonePresent_ListsNothingAndOpensNothing) {
     Win32DevicePort port;
     EXPECT_TRUE(port.listInterfaces().empty());
+    EXPECT_EQ(0u, port.open("\\\\?\\usb#vid_fffe&pid_0000#none#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}"));
+    port.close(0); // no handle: ignored
 }
 
 TEST(Win32SystemTest, ModemPortThatDoesNotExist_IsNotWritten) {
@@ -43,14 +47,14 @@ TEST(Win32SystemTest, PortNameThatIsAPath_IsRefusedAndTheFileLeftAlone) {
     DeleteFileA(file.c_str());
 }
 
-TEST(Win32SystemTest, TimerResolution_IsGrantedWhileHeldEvenTwice) {
-    TimerResolution outer;
-    EXPECT_TRUE(outer.active());
-    {
-        TimerResolution inner;
-        EXPECT_TRUE(inner.active());
-    }
-    EXPECT_TRUE(outer.active());
+TEST(Win32SystemTest, OneMillisecondSleepsOfThePortableClock_AreShortWhileTheResolutionIsHeld) {
+    // The transaction polls every millisecond; at the default tick each poll would cost ~16 ms.
+    TimerResolution resolution;
+    EXPECT_TRUE(resolution.active());
+    SteadyClock clock;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) clock.sleepMs(1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
 }
 
 } // namespace
