@@ -18,6 +18,7 @@
 #include "ui/start_options.h"
 #include "ui/win32/main_window.h"
 #include "ui/win32/resource.h"
+#include "ui/win32/window_file_commands.h"
 #include "ui/win32/window_shell.h"
 
 namespace {
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
     telvane::win32::SystemShell shell;
     telvane::win32::MainWindow window(instance, *port, clock, shell, contextMenu,
                                       {telvane::iniPathFor(programPath()), options->screenshotPath});
+    telvane::win32::WindowFileCommands fileCommands(window, shell);
     window.runModal();
     // The watcher never returns: end the process here, before any destructor would wait for it.
     ExitProcess(0);

@@ -1,0 +1,180 @@
+#include "ui/win32/win32_desktop.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+
+#include "ui/win32/resource.h"
+
+namespace telvane::win32 {
+
+namespace {
+constexpr char kFilter[] = "All files\0*.*\0";
+// ReadFile and WriteFile move at most a DWORD's worth per call.
+constexpr std::size_t kMaxPiece = 0x40000000;
+
+HANDLE toFileHandle(PcFileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
+
+PcFileHandle fromFileHandle(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE || handle == nullptr ? 0 : reinterpret_cast<PcFileHandle>(handle);
+}
+
+PcFileHandle openFile(std::string_view path, DWORD disposition) {
+    const std::string name(path);
+    return fromFileHandle(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+WORD low16(std::uint32_t value) {
+    return static_cast<WORD>(std::min<std::uint32_t>(value, 0xFFFF));
+}
+} // namespace
+
+// --- Dialogs
+
+OPENFILENAMEA Win32Dialogs::dialogRecord(FileDialogSetup& setup, DWORD flags) const {
+    OPENFILENAMEA record{};
+    record.lStructSize = sizeof record;
+    record.hwndOwner = window_ ? window_() : nullptr;
+    record.lpstrFilter = kFilter;
+    record.nFilterIndex = 1;
+    record.lpstrFile = setup.name.data();
+    record.nMaxFile = static_cast<DWORD>(setup.name.size());
+    record.lpstrFileTitle = setup.title.data();
+    record.nMaxFileTitle = static_cast<DWORD>(setup.title.size());
+    record.Flags = flags;
+    if (hook_ != nullptr) {
+        record.Flags |= OFN_ENABLEHOOK | OFN_EXPLORER;
+        record.lpfnHook = hook_;
+        record.lCustData = hookData_;
+    }
+    return record;
+}
+
+void Win32Dialogs::enterChosenFolder(const FileDialogSetup& setup, const OPENFILENAMEA& record) {
+    // The name starts after the folder: its separator, or (several files) the folder's 0.
+    const std::size_t offset = record.nFileOffset;
+    if (offset == 0 || offset >= setup.name.size()) return;
+    std::string folder(setup.name.data(), offset);
+    if (folder.back() == '\0') folder.pop_back();
+    if (!folder.empty()) SetCurrentDirectoryA(folder.c_str());
+}
+
+bool Win32Dialogs::openFileDialog(FileDialogSetup& setup) {
+    const DWORD flags = (setup.options & FileDialogSetup::kExplorerMultiSelect) ? OFN_EXPLORER | OFN_ALLOWMULTISELECT : 0;
+    OPENFILENAMEA record = dialogRecord(setup, flags);
+    if (!GetOpenFileNameA(&record)) return false;
+    enterChosenFolder(setup, record);
+    return true;
+}
+
+bool Win32Dialogs::saveFileDialog(FileDialogSetup& setup) {
+    OPENFILENAMEA record = dialogRecord(setup, 0);
+    if (!GetSaveFileNameA(&record)) return false;
+    enterChosenFolder(setup, record);
+    return true;
+}
+
+bool Win32Dialogs::askYesNo(std::string_view text) {
+    const std::string question(text);
+    return shell_.messageBox(window_ ? window_() : nullptr, question.c_str(), nullptr, MB_YESNO) == IDYES;
+}
+
+// --- Files
+
+PcFileHandle Win32PcFiles::openExisting(std::string_view path) {
+    return openFile(path, OPEN_EXISTING);
+}
+
+PcFileHandle Win32PcFiles::createNew(std::string_view path) {
+    return openFile(path, CREATE_NEW);
+}
+
+bool Win32PcFiles::size(PcFileHandle file, std::uint64_t& bytes) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(toFileHandle(file), &size) || size.QuadPart < 0) return false;
+    bytes = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
+}
+
+bool Win32PcFiles::read(PcFileHandle file, std::span<std::uint8_t> into, std::size_t& count) {
+    count = 0;
+    while (count < into.size()) {
+        const auto piece = static_cast<DWORD>(std::min(into.size() - count, kMaxPiece));
+        DWORD got = 0;
+        if (!ReadFile(toFileHandle(file), into.data() + count, piece, &got, nullptr)) return false;
+        if (got == 0) break; // the end of the file
+        count += got;
+    }
+    return true;
+}
+
+bool Win32PcFiles::write(PcFileHandle file, std::span<const std::uint8_t> bytes, std::size_t& count) {
+    count = 0;
+    while (count < bytes.size()) {
+        const auto piece = static_cast<DWORD>(std::min(bytes.size() - count, kMaxPiece));
+        DWORD put = 0;
+        if (!WriteFile(toFileHandle(file), bytes.data() + count, piece, &put, nullptr)) return false;
+        if (put == 0) break; // the disk is full
+        count += put;
+    }
+    return true;
+}
+
+bool Win32PcFiles::close(PcFileHandle file) {
+    return CloseHandle(toFileHandle(file)) != FALSE;
+}
+
+bool Win32PcFiles::remove(std::string_view path) {
+    const std::string name(path);
+    return DeleteFileA(name.c_str()) != FALSE;
+}
+
+// --- Controls
+
+int Win32OperationControls::nextSelectedRow(int after) {
+    return static_cast<int>(SendDlgItemMessageA(window_(), IDC_LIST, LVM_GETNEXTITEM, static_cast<WPARAM>(after),
+                                                MAKELPARAM(LVNI_SELECTED, 0)));
+}
+
+const void* Win32OperationControls::rowData(int row) {
+    LVITEMA item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    if (!SendDlgItemMessageA(window_(), IDC_LIST, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+    return reinterpret_cast<const void*>(item.lParam);
+}
+
+TreeNode Win32OperationControls::selectedTreeNode() {
+    return static_cast<TreeNode>(SendDlgItemMessageA(window_(), IDC_TREE, TVM_GETNEXTITEM, TVGN_CARET, 0));
+}
+
+std::string Win32OperationControls::fieldText(EditField field) {
+    HWND edit = GetDlgItem(window_(), static_cast<int>(field));
+    const int length = GetWindowTextLengthA(edit);
+    if (length <= 0) return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int got = GetWindowTextA(edit, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(std::clamp(got, 0, length)));
+    return text;
+}
+
+void Win32OperationControls::setFieldText(EditField field, std::string_view text) {
+    const std::string copy(text);
+    SetDlgItemTextA(window_(), static_cast<int>(field), copy.c_str());
+}
+
+// --- Progress bar
+
+void Win32ProgressBar::setRange(std::uint32_t low, std::uint32_t high) {
+    SendDlgItemMessageA(window_(), IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(low16(low), low16(high)));
+}
+
+void Win32ProgressBar::setPosition(std::uint32_t position) {
+    SendDlgItemMessageA(window_(), IDC_PROGRESS, PBM_SETPOS, low16(position), 0);
+}
+
+} // namespace telvane::win32

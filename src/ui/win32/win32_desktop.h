@@ -1,0 +1,81 @@
+#pragma once
+#include <windows.h>
+#include <commdlg.h>
+
+#include <functional>
+
+#include "services/progress.h"
+#include "ui/desktop.h"
+#include "ui/win32/window_shell.h"
+
+namespace telvane::win32 {
+
+// The main window's handle, read when needed: it exists only once the dialog has been created.
+using WindowGetter = std::function<HWND()>;
+
+// The open and save dialogs and the Yes/No question, all owned by the main window, so the
+// window takes no input while one of them is open.
+class Win32Dialogs final : public DesktopDialogs {
+public:
+    Win32Dialogs(WindowGetter window, WindowShell& shell) : window_(std::move(window)), shell_(shell) {}
+
+    bool openFileDialog(FileDialogSetup& setup) override;
+    bool saveFileDialog(FileDialogSetup& setup) override;
+    bool askYesNo(std::string_view text) override;
+
+    // For tests of the real dialogs: every dialog runs with this hook (explorer style).
+    void setHook(LPOFNHOOKPROC hook, LPARAM data) {
+        hook_ = hook;
+        hookData_ = data;
+    }
+
+private:
+    OPENFILENAMEA dialogRecord(FileDialogSetup& setup, DWORD flags) const;
+    // Makes the chosen file's folder the current folder.
+    static void enterChosenFolder(const FileDialogSetup& setup, const OPENFILENAMEA& record);
+
+    WindowGetter window_;
+    WindowShell& shell_;
+    LPOFNHOOKPROC hook_ = nullptr;
+    LPARAM hookData_ = 0;
+};
+
+// PC files through the kernel: read and write access, no sharing.
+class Win32PcFiles final : public PcFiles {
+public:
+    PcFileHandle openExisting(std::string_view path) override;
+    PcFileHandle createNew(std::string_view path) override;
+    bool size(PcFileHandle file, std::uint64_t& bytes) override;
+    bool read(PcFileHandle file, std::span<std::uint8_t> into, std::size_t& count) override;
+    bool write(PcFileHandle file, std::span<const std::uint8_t> bytes, std::size_t& count) override;
+    bool close(PcFileHandle file) override;
+    bool remove(std::string_view path) override;
+};
+
+// The file list's selection, the tree's selected node and the edit fields of the main window.
+class Win32OperationControls final : public OperationControls {
+public:
+    explicit Win32OperationControls(WindowGetter window) : window_(std::move(window)) {}
+
+    int nextSelectedRow(int after) override;
+    const void* rowData(int row) override;
+    TreeNode selectedTreeNode() override;
+    std::string fieldText(EditField field) override;
+    void setFieldText(EditField field, std::string_view text) override;
+
+private:
+    WindowGetter window_;
+};
+
+// The main window's progress bar with a 16-bit range.
+class Win32ProgressBar final : public Progress {
+public:
+    explicit Win32ProgressBar(WindowGetter window) : window_(std::move(window)) {}
+    void setRange(std::uint32_t low, std::uint32_t high) override;
+    void setPosition(std::uint32_t position) override;
+
+private:
+    WindowGetter window_;
+};
+
+} // namespace telvane::win32
