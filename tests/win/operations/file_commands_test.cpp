@@ -1,0 +1,389 @@
+// The file and seem commands through the real window: the buttons and menu items reach the
+// operations, the real open and save dialogs (confirmed by a hook) and the real PC files.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sim/phone_profile.h"
+#include "sim/virtual_driver.h"
+#include "support/fake_clock.h"
+#include "ui/win32/main_window.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/win32_desktop.h"
+#include "ui/win32/window_file_commands.h"
+#include "ui/win32/window_messages.h"
+#include "win/window/window_probe.h"
+
+namespace telvane::win32 {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace telvane::test;
+
+// The file-name field of the explorer-style dialog.
+constexpr int kFileNameField = cmb13;
+
+// What the hook does once a dialog is up: the name to confirm it with, or cancel.
+struct DialogScript {
+    std::deque<std::string> names; // "" cancels
+    std::vector<HWND> owners;      // each dialog's owner, as the dialog saw it
+    std::vector<BOOL> ownerEnabled;
+};
+
+UINT_PTR CALLBACK confirmingHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(child, DWLP_USER, reinterpret_cast<const OPENFILENAMEA*>(lParam)->lCustData);
+        return 0;
+    }
+    if (message != WM_NOTIFY || reinterpret_cast<const NMHDR*>(lParam)->code != static_cast<UINT>(CDN_INITDONE))
+        return 0;
+    auto* script = reinterpret_cast<DialogScript*>(GetWindowLongPtrA(child, DWLP_USER));
+    HWND dialog = GetParent(child);
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    script->owners.push_back(owner);
+    script->ownerEnabled.push_back(owner != nullptr ? IsWindowEnabled(owner) : TRUE);
+    std::string name;
+    if (!script->names.empty()) {
+        name = script->names.front();
+        script->names.pop_front();
+    }
+    if (name.empty()) {
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    } else {
+        SendMessageA(dialog, CDM_SETCONTROLTEXT, kFileNameField, reinterpret_cast<LPARAM>(name.c_str()));
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    return 0;
+}
+
+// Shows nothing: records the questions and answers them as scripted, running a hook first.
+class QuestionShell final : public WindowShell {
+public:
+    struct Box {
+        HWND owner;
+        std::string text;
+        const char* caption;
+        UINT type;
+    };
+    BOOL notifyIcon(DWORD, NOTIFYICONDATAA&) override { return TRUE; }
+    int messageBox(HWND owner, const char* text, const char* caption, UINT type) override {
+        boxes.push_back({owner, text, caption, type});
+        if (whileAsking) whileAsking();
+        if (answers.empty()) return IDNO;
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    BOOL trackPopupMenu(HMENU, UINT, int, int, HWND) override { return TRUE; }
+
+    std::vector<Box> boxes;
+    std::deque<int> answers;
+    std::function<void()> whileAsking;
+};
+
+std::string tempFolder(const std::string& name) {
+    char base[MAX_PATH] = {};
+    GetTempPathA(sizeof base, base);
+    std::string folder = std::string(base) + name + "-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string currentFolder() {
+    char folder[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof folder, folder);
+    return folder;
+}
+
+Bytes pattern(std::size_t size, std::uint8_t seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 13);
+    return bytes;
+}
+
+// --- The dialogs alone
+
+class Win32DialogsTest : public ::testing::Test {
+protected:
+    Win32DialogsTest() : folder(tempFolder("telvane-dialogs")) {
+        SetCurrentDirectoryA(start.c_str());
+        dialogs.setHook(&confirmingHook, reinterpret_cast<LPARAM>(&script));
+    }
+    ~Win32DialogsTest() override {
+        SetCurrentDirectoryA(start.c_str());
+        for (const char* name : {"one.bin", "two.bin"}) DeleteFileA((folder + "\\" + name).c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+
+    std::string start = currentFolder();
+    std::string folder;
+    DialogScript script;
+    QuestionShell shell;
+    Win32Dialogs dialogs{[] { return static_cast<HWND>(nullptr); }, shell};
+    FileDialogSetup setup;
+};
+
+TEST_F(Win32DialogsTest, OpenDialog_OneFileGivesItsPathAndNameAndEntersItsFolder) {
+    writeFile(folder + "\\one.bin", {1});
+    script.names.push_back(folder + "\\one.bin");
+    setup.options = FileDialogSetup::kExplorerMultiSelect;
+    ASSERT_TRUE(dialogs.openFileDialog(setup));
+    EXPECT_EQ(folder + "\\one.bin", std::string(setup.name.data()));
+    EXPECT_EQ('\0', setup.name[folder.size() + 9]); // one name, then an empty one
+    EXPECT_EQ("one.bin", std::string(setup.title.data()));
+    EXPECT_EQ(folder, currentFolder());
+}
+
+TEST_F(Win32DialogsTest, OpenDialog_SeveralFilesGiveTheFolderThenTheNames) {
+    writeFile(folder + "\\one.bin", {1});
+    writeFile(folder + "\\two.bin", {2});
+    SetCurrentDirectoryA(folder.c_str());
+    script.names.push_back("\"one.bin\" \"two.bin\"");
+    setup.options = FileDialogSetup::kExplorerMultiSelect;
+    ASSERT_TRUE(dialogs.openFileDialog(setup));
+    const char* p = setup.name.data();
+    EXPECT_EQ(folder, std::string(p));
+    p += std::strlen(p) + 1;
+    std::vector<std::string> names;
+    for (; *p != '\0'; p += std::strlen(p) + 1) names.emplace_back(p);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"one.bin", "two.bin"}), names);
+}
+
+TEST_F(Win32DialogsTest, SaveDialog_GivesThePathChosenAndEntersItsFolder_CancelGivesNothing) {
+    setDialogName(setup, "prefilled.bin");
+    script.names.push_back(folder + "\\new.bin");
+    ASSERT_TRUE(dialogs.saveFileDialog(setup));
+    EXPECT_EQ(folder + "\\new.bin", std::string(dialogName(setup)));
+    EXPECT_EQ(folder, currentFolder());
+
+    script.names.push_back("");
+    EXPECT_FALSE(dialogs.saveFileDialog(setup));
+}
+
+TEST(Win32PcFilesTest, NewFilesNeverReplaceAndOpenFilesAreUnshared) {
+    const std::string folder = tempFolder("telvane-files");
+    const std::string path = folder + "\\f.bin";
+    Win32PcFiles files;
+    PcFile created(files, files.createNew(path));
+    ASSERT_TRUE(created);
+    EXPECT_TRUE(created.writeAll(pattern(3000, 1)));
+    EXPECT_EQ(0u, files.createNew(path));
+    EXPECT_EQ(0u, files.openExisting(path)); // held by `created`, shared with no one
+    EXPECT_TRUE(created.close());
+
+    PcFile opened(files, files.openExisting(path));
+    std::uint64_t size = 0;
+    ASSERT_TRUE(opened.size(size));
+    EXPECT_EQ(3000u, size);
+    Bytes back(3000);
+    EXPECT_TRUE(opened.readAll(back));
+    EXPECT_EQ(pattern(3000, 1), back);
+    EXPECT_FALSE(opened.readAll(back)); // nothing left: fewer bytes than asked
+    opened.close();
+    EXPECT_TRUE(files.remove(path));
+    EXPECT_FALSE(files.remove(path));
+    RemoveDirectoryA(folder.c_str());
+}
+
+// --- Through the window
+
+class WindowCommandsTest : public ::testing::Test {
+protected:
+    WindowCommandsTest() : folder(tempFolder("telvane-commands")) {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES |
+                                                           ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+        InitCommonControlsEx(&controls);
+        clock.setSleepHook([](std::uint32_t ms) {
+            if (ms >= 1000) Sleep(1);
+        });
+        iniPath = folder + "\\telvane.ini";
+        SetCurrentDirectoryA(folder.c_str());
+    }
+    ~WindowCommandsTest() override {
+        if (driver) driver->shutdown();
+        commands.reset();
+        window.reset();
+        SetCurrentDirectoryA(start.c_str());
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileA((folder + "\\" + found.cFileName).c_str());
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryA(folder.c_str());
+    }
+
+    void open(const sim::PhoneProfile& profile, bool autoUpdate) {
+        ASSERT_EQ("", sim::checkProfile(profile));
+        if (autoUpdate) {
+            const std::string ini = "[General]\r\nAutoFileList=1\r\n";
+            writeFile(iniPath, Bytes(ini.begin(), ini.end()));
+        }
+        driver = std::make_unique<sim::VirtualDriver>(std::make_unique<sim::VirtualPhone>(profile));
+        window = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), *driver, clock, shell, nullptr,
+                                              MainWindow::Settings{iniPath, {}});
+        commands = std::make_unique<WindowFileCommands>(*window, shell);
+        commands->dialogs().setHook(&confirmingHook, reinterpret_cast<LPARAM>(&script));
+        dialog = window->createModeless();
+        ASSERT_NE(nullptr, dialog);
+        ASSERT_TRUE(pumpUntil(dialog, [&] { return statusPart(dialog, 0) == "Connected"; }));
+        if (!autoUpdate) command(IDC_UPDATE_LIST);
+        SetDlgItemTextA(dialog, IDC_LOG, "");
+    }
+    void command(WPARAM id) {
+        SendMessageA(dialog, WM_COMMAND, id, 0);
+        pumpPending(dialog);
+    }
+    void select(const std::vector<std::string>& names) {
+        HWND list = GetDlgItem(dialog, IDC_LIST);
+        const auto texts = listColumn(dialog, 0);
+        for (std::size_t row = 0; row < texts.size(); ++row) {
+            LVITEMA item{};
+            item.stateMask = LVIS_SELECTED;
+            item.state = std::find(names.begin(), names.end(), texts[row]) != names.end() ? LVIS_SELECTED : 0;
+            SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+        }
+    }
+    std::optional<Bytes> phoneFile(const std::string& name) {
+        return driver->withPhone([&](sim::VirtualPhone& p) -> std::optional<Bytes> {
+            const sim::PhoneFile* f = p.fileSystem().find(name);
+            return f ? std::optional<Bytes>(f->bytes) : std::nullopt;
+        });
+    }
+    static sim::PhoneProfile flatPhone() {
+        sim::PhoneProfile p;
+        p.volume = "a";
+        p.entrySize = 44;
+        p.model = "Sim F";
+        p.files = {{"keep.bin", 0, 0, pattern(1500, 1)}, {"gone.bin", 0, 0, pattern(20, 2)}};
+        p.seems = {{0x60, 1, {1, 2, 3}}, {0x60, 2, {4}}};
+        return p;
+    }
+
+    std::string start = currentFolder();
+    std::string folder;
+    std::string iniPath;
+    FakeClock clock;
+    QuestionShell shell;
+    DialogScript script;
+    std::unique_ptr<sim::VirtualDriver> driver;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<WindowFileCommands> commands;
+    HWND dialog = nullptr;
+};
+
+TEST_F(WindowCommandsTest, UploadButton_SendsTheChosenFileThroughTheRealOpenDialog) {
+    open(flatPhone(), false);
+    writeFile(folder + "\\up.bin", pattern(2100, 7));
+    script.names.push_back(folder + "\\up.bin");
+    command(IDC_UPLOAD_FILES);
+    EXPECT_EQ("File upload... up.bin ok\r\n", logText(dialog));
+    EXPECT_EQ(pattern(2100, 7), phoneFile("up.bin"));
+    ASSERT_EQ(1u, script.owners.size());
+    EXPECT_EQ(dialog, script.owners[0]);
+    EXPECT_FALSE(script.ownerEnabled[0]); // the window takes no input while the dialog is open
+    EXPECT_TRUE(IsWindowEnabled(dialog));
+}
+
+TEST_F(WindowCommandsTest, DownloadMenuItem_WritesTheSelectedFileWhereTheSaveDialogSays) {
+    open(flatPhone(), false);
+    select({"keep.bin"});
+    script.names.push_back(folder + "\\copy.bin");
+    command(IDM_DOWNLOAD);
+    EXPECT_EQ("File download...keep.bin ok\r\n", logText(dialog));
+    EXPECT_EQ(pattern(1500, 1), readFile(folder + "\\copy.bin"));
+}
+
+TEST_F(WindowCommandsTest, AttributeButton_ReadsTheFieldAndSeemButtonsSaveAndWriteBack) {
+    open(flatPhone(), false);
+    select({"keep.bin"});
+    SetDlgItemTextA(dialog, IDC_ATTRIBUTE, "4");
+    command(IDC_CHANGE_ATTRIBUTES);
+    EXPECT_EQ(4, driver->withPhone([](sim::VirtualPhone& p) { return p.fileSystem().find("keep.bin")->attribute; }));
+
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+    SetDlgItemTextA(dialog, IDC_SEEM_FIRST, "60");
+    SetDlgItemTextA(dialog, IDC_SEEM_LAST, "60");
+    script.names.push_back(folder + "\\xxxx_yyyy.seem");
+    command(IDC_DOWNLOAD_SEEMS);
+    EXPECT_EQ("0060", windowText(GetDlgItem(dialog, IDC_SEEM_FIRST)));
+    EXPECT_EQ((Bytes{1, 2, 3}), readFile(folder + "\\0060_0001.seem"));
+    EXPECT_EQ((Bytes{4}), readFile(folder + "\\0060_0002.seem"));
+
+    writeFile(folder + "\\0060_0001.seem", {7, 8, 9});
+    SetDlgItemTextA(dialog, IDC_UPLOAD_SEEM_NUMBER, "60");
+    SetDlgItemTextA(dialog, IDC_UPLOAD_SEEM_RECORD, "");
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+    script.names.push_back(folder + "\\0060_0001.seem");
+    command(IDC_UPLOAD_SEEM);
+    EXPECT_EQ("uploading seem N 0060record N 0001 ok\r\n", logText(dialog));
+    EXPECT_EQ("0001", windowText(GetDlgItem(dialog, IDC_UPLOAD_SEEM_RECORD)));
+    EXPECT_EQ((Bytes{7, 8, 9}), driver->withPhone([](sim::VirtualPhone& p) { return *p.seems().get(0x60, 1); }));
+}
+
+TEST_F(WindowCommandsTest, LinkChangeDuringADeletesQuestion_WaitsUntilTheDeleteHasEnded) {
+    open(flatPhone(), true);
+    select({"gone.bin"});
+    const auto rowsBefore = listRows(dialog);
+    const LPARAM recordBefore = rowData(dialog, 0);
+
+    std::uint32_t commandsDuring = 0;
+    std::vector<Row> rowsDuring;
+    LPARAM recordDuring = 0;
+    shell.answers.push_back(IDYES);
+    shell.whileAsking = [&] {
+        const auto before = driver->commandCount();
+        SendMessageA(dialog, WM_LINKSTATE, 1, 0); // the watcher's message, inside the box's own loop
+        commandsDuring = driver->commandCount() - before;
+        rowsDuring = listRows(dialog);
+        recordDuring = rowData(dialog, 0);
+    };
+    command(IDM_DELETE);
+
+    ASSERT_EQ(1u, shell.boxes.size());
+    EXPECT_EQ(dialog, shell.boxes[0].owner);
+    EXPECT_EQ("A you sure you want to delete file gone.bin ?", shell.boxes[0].text);
+    EXPECT_EQ(nullptr, shell.boxes[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_YESNO), shell.boxes[0].type);
+    EXPECT_EQ(0u, commandsDuring);
+    EXPECT_EQ(rowsBefore, rowsDuring);
+    EXPECT_EQ(recordBefore, recordDuring);
+
+    EXPECT_FALSE(phoneFile("gone.bin"));
+    EXPECT_TRUE(phoneFile("keep.bin"));
+    // The delete's own refresh, then the connection's phone information and refresh.
+    EXPECT_EQ("Deleting file gone.bin ok\r\nReceiving file list... ok\r\nFiles found: 1\r\n"
+              "Receiving file list... ok\r\nFiles found: 1\r\n",
+              logText(dialog));
+    EXPECT_EQ(std::vector<std::string>{"keep.bin"}, listColumn(dialog, 0));
+}
+
+} // namespace
+} // namespace telvane::win32
