@@ -76,9 +76,9 @@ TEST(PhoneSessionTest, WatcherOnItsOwnThreadConnectsAndStopsWhenAsked) {
     EXPECT_TRUE(session.link.isConnected());
     EXPECT_TRUE(session.watcherRunning());
 
+    session.watcher.requestStop();
     driver.shutdown(); // lets the watcher's wait for removal return
-    int waits = 0;
-    session.stopWatcher([&] { ++waits; });
+    session.stopWatcher();
     EXPECT_FALSE(session.watcherRunning());
     EXPECT_EQ(1, listener.removals.load());
     EXPECT_EQ("", log.text());
