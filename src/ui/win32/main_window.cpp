@@ -111,6 +111,7 @@ INT_PTR MainWindow::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         return onCommand(wParam);
     case WM_NOTIFY:
+        if (lParam == 0) return TRUE;
         return onNotify(*reinterpret_cast<const NMHDR*>(lParam), lParam);
     case WM_APPENDLOG:
         return onAppendLog(lParam);
