@@ -46,6 +46,14 @@ int textGoesAfter(std::string_view a, std::string_view b) {
     return a.size() > b.size() ? 1 : 0;
 }
 
+// The text after the last '.' of the name. Unlike entryExtension it never reaches past the
+// name field into the attribute word of a name that fills its field.
+std::string_view nameExtension(FileEntry entry) {
+    const std::string_view name = entryName(entry);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+}
+
 std::string hexText(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
@@ -63,7 +71,7 @@ std::string sizeText(FileEntry entry, bool phoneOrder) {
 }
 
 std::string typeText(FileEntry entry) {
-    return std::string(entryExtension(entry));
+    return std::string(nameExtension(entry));
 }
 
 int compareRows(FileEntry first, FileEntry second, int column, bool descending) {
@@ -77,7 +85,7 @@ int compareRows(FileEntry first, FileEntry second, int column, bool descending) 
         after = entrySize(first) >= entrySize(second) ? 1 : 0;
         break;
     case kColumnType:
-        after = textGoesAfter(entryExtension(first), entryExtension(second));
+        after = textGoesAfter(nameExtension(first), nameExtension(second));
         break;
     default:
         after = textGoesAfter(entryName(first), entryName(second));

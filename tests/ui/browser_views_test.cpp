@@ -306,6 +306,9 @@ TEST(RowTextsTest, AttributesHexWithSecondWordInFrontSizeUnsignedTypeAfterLastDo
     EXPECT_EQ("4294967295", sizeText(block.add("a", 0xFFFFFFFFu)));
     EXPECT_EQ("gz", typeText(block.add("x.tar.gz", 0)));
     EXPECT_EQ("", typeText(block.add("readme", 0)));
+    // A name filling its whole field: the attribute word after it is no part of the type.
+    EXPECT_EQ("xy", typeText(block.add("a-name-that-fills-the-whole-field.xy", 0, 0x0008)));
+    EXPECT_EQ("", typeText(block.add("a-name-that-fills-the-whole-field.", 0, 0x0078)));
 }
 
 TEST(CompareRowsTest, SizesCompareUnsignedAndDescendingInvertsEveryResult) {
