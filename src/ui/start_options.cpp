@@ -36,7 +36,7 @@ std::optional<StartOptions> parseStartOptions(std::span<const std::string> args,
         } else if (arg == "--screenshot" && hasValue) {
             options.screenshotPath = args[++i];
         } else {
-            error = "unknown option \"" + arg + "\"; usage: telvane [--device virtual[:PROFILE] | --device tcp:HOST:PORT]";
+            error = "unknown option \"" + arg + "\"; usage: telvane [--device virtual[:PROFILE] | --device tcp:HOST:PORT] [--screenshot PATH]";
             return std::nullopt;
         }
     }
