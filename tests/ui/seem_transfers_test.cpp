@@ -201,11 +201,5 @@ TEST_F(SeemUploadTest, RecordFieldEmptyZeroOrFfff_BecomesOne_SeemFfffStays) {
     }
 }
 
-TEST_F(SeemUploadTest, RecordThePhoneCannotRead_EndsAfterTheTransactionsText) {
-    controls.fields[EditField::SeemRecord] = "9";
-    commands->uploadSeem();
-    EXPECT_TRUE(desktop.dialogs().empty());
-}
-
 } // namespace
 } // namespace telvane
