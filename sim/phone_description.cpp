@@ -276,7 +276,7 @@ std::optional<PhoneProfile> parsePhoneDescription(std::string_view text, std::st
     p.files.clear();
     p.seems.clear();
     p.freeSpace = 1u << 20;
-    p.model = "Telvane SimPhone";
+    p.model = "Sim P1";
     bool recordsGiven = false;
     std::size_t lineNumber = 0;
     std::size_t start = 0;

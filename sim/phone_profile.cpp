@@ -70,7 +70,7 @@ PhoneProfile treePhoneProfile() {
     p.entrySize = 268;
     p.recordsPerChunk = 4;
     p.freeSpace = 3u << 20;
-    p.model = "Telvane SimPhone T";
+    p.model = "Sim T1";
     p.files = {
         file("/a/mobile/audio/ring.mp3", 0x0000, 0x0000, pattern(2 * 1024 + 452, 1)),
         file("/a/mobile/audio/alarm.mid", 0x0001, 0x0000, pattern(700, 2)),
@@ -93,7 +93,7 @@ PhoneProfile flatPhoneProfile() {
     p.entrySize = 44;
     p.recordsPerChunk = 16;
     p.freeSpace = 1u << 20;
-    p.model = "Telvane SimPhone F";
+    p.model = "Sim F1";
     for (int i = 1; i <= 20; ++i) {
         std::string n = std::to_string(i);
         if (n.size() < 2) n = "0" + n;

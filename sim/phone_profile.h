@@ -25,7 +25,7 @@ struct PhoneProfile {
     std::uint32_t entrySize = 268;      // list record size: 44 or 268
     std::uint32_t recordsPerChunk = 8;  // list records per chunk (at most maxRecordsPerChunk)
     std::uint32_t freeSpace = 1u << 20;
-    std::string model = "Telvane SimPhone";  // written to seem 0x0117 record 1 unless a seem gives it
+    std::string model = "Sim P1";  // written to seem 0x0117 record 1 unless a seem gives it
     std::vector<PhoneFile> files;
     std::vector<SeemRecordSpec> seems;
     std::vector<FaultRule> faults;
