@@ -39,7 +39,7 @@ std::optional<std::uint16_t> parsePort(const std::string& text) {
 
 // Every command-line option in one table: name, whether it takes a value, what it does.
 // A handler returns false when its value is unusable.
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     const char* value; // the value's name in the usage text; "" for a flag
     std::function<bool(Options&, const std::string&)> apply;
@@ -47,8 +47,8 @@ struct OptionSpec {
     bool takesValue() const { return *value != '\0'; }
 };
 
-const std::vector<OptionSpec>& optionSpecs() {
-    static const std::vector<OptionSpec> specs = {
+const std::vector<OptionRule>& optionRules() {
+    static const std::vector<OptionRule> rules = {
         {"--port", "N",
          [](Options& o, const std::string& v) {
              auto port = parsePort(v);
@@ -78,14 +78,14 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"--unplugged", "", [](Options& o, const std::string&) { o.unplugged = true; return true; },
          "start with the phone unplugged"},
     };
-    return specs;
+    return rules;
 }
 
 void printUsage() {
     std::fprintf(stderr, "usage: telvane-phonesim [options]\n");
-    for (const auto& spec : optionSpecs()) {
-        const std::string synopsis = std::string(spec.name) + " " + spec.value;
-        std::fprintf(stderr, "  %-16s %s\n", synopsis.c_str(), spec.help);
+    for (const auto& rule : optionRules()) {
+        const std::string synopsis = std::string(rule.name) + " " + rule.value;
+        std::fprintf(stderr, "  %-16s %s\n", synopsis.c_str(), rule.help);
     }
     std::fprintf(stderr, "commands on standard input: plug, unplug, fault RULE, clearfaults, status, quit\n");
 }
@@ -94,9 +94,9 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const OptionSpec* found = nullptr;
-        for (const auto& spec : optionSpecs())
-            if (arg == spec.name) found = &spec;
+        const OptionRule* found = nullptr;
+        for (const auto& rule : optionRules())
+            if (arg == rule.name) found = &rule;
         if (found == nullptr) {
             std::fprintf(stderr, "unknown option: %s\n", arg.c_str());
             return std::nullopt;
