@@ -1,6 +1,8 @@
 // The real telvane-phonesim executable, steered on its standard input and reached over TCP.
 
 #include <array>
+#include <condition_variable>
+#include <mutex>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -18,6 +20,7 @@
 
 #include "bridge/bridge_client.h"
 #include "link/command_transport.h"
+#include "link/connection_watcher.h"
 #include "sim/virtual_driver.h"
 #include "support/capture_log.h"
 #include "support/fake_clock.h"
@@ -151,6 +154,67 @@ TEST(PhonesimProcess, EndOfInput_StopsItCleanlyEvenWhileAWaitIsPending) {
     sim.closeInput();
     EXPECT_EQ(0, sim.waitExit());
     watcher.join(); // the wait ended with the connection
+}
+
+
+// Link changes as the window would get them; the test waits for them in real time.
+class LinkStates final : public LinkStateListener {
+public:
+    void onLinkState(int state) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        states_.push_back(state);
+        changed_.notify_all();
+    }
+    bool waitFor(std::size_t n) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return states_.size() >= n; });
+    }
+    std::vector<int> states() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return states_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<int> states_;
+};
+
+TEST(PhonesimProcess, WatcherFollowsPlugAndUnplugOverTheBridge) {
+    Phonesim sim({"--port", "0", "--modem", "COM7", "--unplugged"});
+    ASSERT_TRUE(sim.running());
+    const auto address = parseBridgeAddress("tcp:127.0.0.1:" + sim.readLine());
+    ASSERT_TRUE(address);
+    BridgeClient client(address->host, address->port);
+    PhoneLink link;
+    test::CaptureLog log;
+    test::FakeClock clock; // the watcher's pauses cost nothing
+    UsbChannel channel(client, link, log);
+    LinkStates listener;
+    ConnectionWatcher watcher(client, link, channel, clock, listener);
+    std::thread thread([&] { watcher.run(); });
+
+    // Plugged in as a modem: switched over, then found and connected.
+    sim.send("plug");
+    ASSERT_TRUE(listener.waitFor(1));
+    EXPECT_TRUE(link.isConnected());
+    EXPECT_EQ(sim::kPhoneInterfacePath, link.devicePath());
+
+    sim.send("unplug");
+    ASSERT_TRUE(listener.waitFor(2));
+    EXPECT_FALSE(link.isConnected());
+    EXPECT_EQ(0u, link.handle());
+
+    sim.send("plug");
+    ASSERT_TRUE(listener.waitFor(3));
+    EXPECT_EQ((std::vector<int>{1, 0, 1}), listener.states());
+    EXPECT_EQ("", log.text()); // the watcher and discovery are silent
+
+    // Ending the simulator drops the removal wait's connection, which counts as a removal.
+    watcher.requestStop();
+    sim.send("quit");
+    EXPECT_EQ(0, sim.waitExit());
+    thread.join();
 }
 
 } // namespace
