@@ -1,8 +1,6 @@
 // The real telvane-phonesim executable, steered on its standard input and reached over TCP.
 
 #include <array>
-#include <condition_variable>
-#include <mutex>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -24,6 +22,7 @@
 #include "sim/virtual_driver.h"
 #include "support/capture_log.h"
 #include "support/fake_clock.h"
+#include "support/recording_listener.h"
 
 extern char** environ;
 
@@ -157,29 +156,6 @@ TEST(PhonesimProcess, EndOfInput_StopsItCleanlyEvenWhileAWaitIsPending) {
 }
 
 
-// Link changes as the window would get them; the test waits for them in real time.
-class LinkStates final : public LinkStateListener {
-public:
-    void onLinkState(int state) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        states_.push_back(state);
-        changed_.notify_all();
-    }
-    bool waitFor(std::size_t n) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return states_.size() >= n; });
-    }
-    std::vector<int> states() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return states_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<int> states_;
-};
-
 TEST(PhonesimProcess, WatcherFollowsPlugAndUnplugOverTheBridge) {
     Phonesim sim({"--port", "0", "--modem", "COM7", "--unplugged"});
     ASSERT_TRUE(sim.running());
@@ -190,7 +166,7 @@ TEST(PhonesimProcess, WatcherFollowsPlugAndUnplugOverTheBridge) {
     test::CaptureLog log;
     test::FakeClock clock; // the watcher's pauses cost nothing
     UsbChannel channel(client, link, log);
-    LinkStates listener;
+    test::RecordingListener listener;
     ConnectionWatcher watcher(client, link, channel, clock, listener);
     std::thread thread([&] { watcher.run(); });
 

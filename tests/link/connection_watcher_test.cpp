@@ -1,8 +1,6 @@
 #include "link/connection_watcher.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "sim/virtual_driver.h"
 #include "support/capture_log.h"
 #include "support/fake_clock.h"
+#include "support/recording_listener.h"
 
 namespace telvane {
 namespace {
@@ -20,30 +19,7 @@ namespace {
 using sim::VirtualDriver;
 using test::CaptureLog;
 using test::FakeClock;
-
-// Records link changes as the window would receive them, and lets the test wait for them.
-class RecordingListener final : public LinkStateListener {
-public:
-    void onLinkState(int state) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        states_.push_back(state);
-        changed_.notify_all();
-    }
-    // Waits (real time, bounded) until n changes have arrived.
-    bool waitFor(std::size_t n) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return states_.size() >= n; });
-    }
-    std::vector<int> states() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return states_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<int> states_;
-};
+using test::RecordingListener;
 
 class ConnectionWatcherTest : public ::testing::Test {
 protected:
