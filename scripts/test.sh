@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native suite, the same suite under AddressSanitizer
 # with UndefinedBehaviorSanitizer and under ThreadSanitizer, the fuzzers for a few seconds each,
-# and the Windows build's suites under Wine on a headless X server. Exits non-zero on any failure.
+# the Windows build's suites under Wine on a headless X server, and a compile of the 32-bit
+# Windows program. Exits non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -53,5 +54,10 @@ wine_prepare "$root/build/win64/wineprefix"
 display_ensure
 ctest --test-dir build/win64 --output-on-failure --no-tests=error
 wineserver -k 2>/dev/null || true
+
+step "32-bit Windows build (compiles only: this Wine cannot run it)"
+quiet cmake -S "$root" -B build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DTELVANE_TESTS=OFF
+quiet cmake --build build/win32 -j"$jobs" --target telvane
 
 step "all tests passed"
