@@ -1,8 +1,8 @@
 // telvane-cli: a short scripted session with a phone, printing the log as it goes.
-//   telvane-cli --device tcp:HOST:PORT   a phone served by telvane-phonesim (or any bridge server)
-//   telvane-cli --device virtual         the virtual phone, in this process
-// Finds the phone's command interface, suspends and restarts the phone. Exit status 0 when all
-// of it worked.
+//   telvane-cli --device tcp:HOST:PORT      a phone served by telvane-phonesim (or any bridge server)
+//   telvane-cli --device virtual[:PROFILE]  the virtual phone, in this process
+// Switches a modem-mode phone over, finds its command interface, shows its volume, model, free
+// space and files, then suspends and restarts it. Exit status 0 when all of it worked.
 
 #include <array>
 #include <cstdio>
@@ -16,61 +16,74 @@
 #include "common/log_sink.h"
 #include "common/phone_link.h"
 #include "link/command_transport.h"
+#include "link/discovery.h"
 #include "link/usb_channel.h"
-#include "sim/virtual_driver.h"
+#include "services/file_list.h"
+#include "services/fs_commands.h"
+#include "services/phone_info.h"
+#include "services/seem_commands.h"
+#include "sim/phone_factory.h"
 
 namespace {
 
 using namespace telvane;
 
-constexpr const char* kCommandInterfaceName = "Motorola Test Command";
-constexpr std::uint16_t kInterfaceStringIndex = 2;
-constexpr std::uint16_t kOpcodeSuspend = 0x36;
-constexpr std::uint16_t kOpcodeRestart = 0x22;
+constexpr std::uint16_t kModelSeem = 0x0117;
+constexpr std::uint16_t kModelRecord = 1;
+constexpr std::size_t kFilesShown = 20;
 
 std::unique_ptr<DevicePort> makePort(const std::string& device) {
-    if (device == "virtual") return std::make_unique<sim::VirtualDriver>();
+    if (device == "virtual" || device.rfind("virtual:", 0) == 0) {
+        std::string error;
+        const std::string profile = device == "virtual" ? "" : device.substr(8);
+        auto chosen = sim::selectPhoneProfile(profile, "", error);
+        if (!chosen) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return nullptr;
+        }
+        return sim::makeVirtualDriver(*chosen);
+    }
     if (auto address = parseBridgeAddress(device)) return std::make_unique<BridgeClient>(address->host, address->port);
     return nullptr;
 }
 
-// Opens each listed interface and keeps the one that names itself the command interface.
-// Interim: the discovery module will take this over.
-bool findPhone(DevicePort& port, PhoneLink& link, UsbChannel& channel, LogSink& log) {
-    const std::vector<std::string> paths = port.listInterfaces();
-    log.appendLog("Interfaces: " + std::to_string(paths.size()) + "\r\n");
-    for (const auto& path : paths) {
-        const DeviceHandle handle = port.open(path);
-        if (handle == 0) continue;
-        link.setHandle(handle);
-        std::array<char, UsbChannel::kInterfaceStringBufferSize> name{};
-        if (channel.readInterfaceString(kInterfaceStringIndex, name) == 0 &&
-            std::strcmp(name.data(), kCommandInterfaceName) == 0) {
-            link.setDevicePath(path);
-            log.appendLog("Phone: " + path + "\r\n");
-            return true;
-        }
-        link.setHandle(0);
-        port.close(handle);
-    }
-    log.appendLog("Phone not found\r\n");
-    return false;
+std::string narrow(const std::u16string& text) {
+    std::string out;
+    for (char16_t unit : text) out.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+    return out;
 }
 
-bool runCommand(CommandTransport& transport, LogSink& log, const char* name, std::uint16_t opcode,
-                const std::vector<std::uint8_t>& payload) {
-    char line[64];
-    std::snprintf(line, sizeof line, "%s (0x%02x): ", name, static_cast<unsigned>(opcode));
-    log.appendLog(line);
-    std::uint32_t replyLength = 0;
-    const int result = transport.sendCommand(opcode, payload.data(), payload.size(), nullptr, 0, replyLength);
+bool runCommand(LogSink& log, const char* name, int result) {
     // A failure has already been logged by the layer that saw it, on this same line.
-    if (result == 0) log.appendLog("ok\r\n");
+    log.appendLog(std::string(name) + (result == 0 ? ": ok\r\n" : "\r\n"));
     return result == 0;
 }
 
+// Volume, model, free space and the file list, as the window would show them.
+bool showPhone(FsCommands& fs, SeemCommands& seems, FileList& files, LogSink& log) {
+    PhoneInfo info;
+    if (fs.FsVolumeName(info.volume) != 0) return runCommand(log, "Volume name", -1);
+    wideBeToHost(info.volume);
+    std::uint32_t modelSize = 0;
+    if (seems.readSeem(kModelSeem, kModelRecord, info.modelBytes(), modelSize) != 0) return runCommand(log, "Model", -1);
+    wideBeToHost(info.model);
+    if (fs.FsFreeSpace(info.volume, info.freeSpace) != 0) return runCommand(log, "Free space", -1);
+    log.appendLog("Volume: " + narrow(info.volumeText()) + ", model: " + narrow(info.modelText()) +
+                  ", free space: " + std::to_string(info.freeSpace / 1024) + " KBytes\r\n");
+
+    NullProgress progress;
+    if (files.readFileList(fs, progress) != 0) return runCommand(log, "File list", -1);
+    log.appendLog("Files: " + std::to_string(files.count()) + "\r\n");
+    for (std::uint32_t i = 0; i < files.count() && i < kFilesShown; ++i) {
+        const FileEntry entry = files.entry(i);
+        log.appendLog("  " + std::string(entryName(entry)) + "  " + std::to_string(entrySize(entry)) + "\r\n");
+    }
+    if (files.count() > kFilesShown) log.appendLog("  ...\r\n");
+    return true;
+}
+
 int usage() {
-    std::fprintf(stderr, "usage: telvane-cli --device tcp:HOST:PORT | virtual\n");
+    std::fprintf(stderr, "usage: telvane-cli --device tcp:HOST:PORT | virtual[:PROFILE]\n");
     return 2;
 }
 
@@ -90,13 +103,28 @@ int main(int argc, char** argv) {
     PhoneLink link;
     UsbChannel channel(*port, link, log);
     CommandTransport transport(channel, clock, log);
+    FileList files(log);
+    FsCommands fs(transport, log, files);
+    SeemCommands seems(transport);
 
     log.appendLog("Device: " + device + "\r\n");
-    if (!findPhone(*port, link, channel, log)) return 1;
+    std::string modem;
+    if (queryModemPort(*port, modem) == 0) {
+        log.appendLog("Modem on " + modem + ", switching it over\r\n");
+        switchModemToP2k(*port, modem);
+        clock.sleepMs(1000);
+    }
+    findPhoneInterface(*port, link, channel);
+    if (link.handle() == 0) {
+        log.appendLog("Phone not found\r\n");
+        return 1;
+    }
+    log.appendLog("Phone: " + link.devicePath() + "\r\n");
     link.setConnected(true);
 
-    bool ok = runCommand(transport, log, "Suspend", kOpcodeSuspend, {0x00});
-    ok = runCommand(transport, log, "Restart", kOpcodeRestart, {}) && ok;
+    bool ok = showPhone(fs, seems, files, log);
+    ok = runCommand(log, "Suspend", seems.suspendPhone()) && ok;
+    ok = runCommand(log, "Restart", seems.restartPhone()) && ok;
 
     const DeviceHandle handle = link.handle();
     link.setConnected(false);
