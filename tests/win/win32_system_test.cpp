@@ -54,7 +54,7 @@ TEST(Win32SystemTest, OneMillisecondSleepsOfThePortableClock_AreShortWhileTheRes
     SteadyClock clock;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 20; ++i) clock.sleepMs(1);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250)); // 20 default ticks: over 300
 }
 
 } // namespace
