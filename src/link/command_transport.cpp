@@ -72,8 +72,9 @@ int CommandTransport::sendCommand(std::uint16_t opcode, const std::uint8_t* payl
         std::size_t pollLength = 0;
         if (channel_.controlRead(poll_.data(), poll_.size(), pollLength) == 0 && (poll_[1] == 1 || poll_[1] == 2))
             break;
-        if (!channel_.deviceOpen()) {
-            // The phone was taken away mid-command: no reply can come, so don't poll out the limit.
+        if (!channel_.linkUsable()) {
+            // The phone was taken away (or replaced) mid-command: no reply can come, so don't poll
+            // out the limit.
             log_.appendLog(kReadFail);
             return -1;
         }
@@ -97,10 +98,13 @@ int CommandTransport::sendCommand(std::uint16_t opcode, const std::uint8_t* payl
         return -1;
     }
 
-    // 5. Is it a reply, and to this command?
+    // 5. Is it a reply, to this command, and did all of it arrive? A packet cut short by the
+    // transfer would otherwise pass its first bytes off as the whole answer.
     const std::uint16_t sequenceWord = readBe16(read_.data() + reply::kSequenceWordOffset);
+    const std::size_t packetLength = readBe16(read_.data() + reply::kPacketLengthOffset);
+    const std::size_t wholeReply = reply::kPacketOffset + std::max(packetLength, reply::kPacketHeaderSize);
     if (read_[reply::kPacketCountOffset] != 1 || (sequenceWord & reply::kReplyBit) == 0 ||
-        (sequenceWord & 0x0FFF) != (sequence_ & 0x0FFF)) {
+        (sequenceWord & 0x0FFF) != (sequence_ & 0x0FFF) || received < wholeReply) {
         log_.appendLog(kPacketInvalid);
         return 1;
     }
@@ -109,15 +113,12 @@ int CommandTransport::sendCommand(std::uint16_t opcode, const std::uint8_t* payl
     const unsigned status = read_[reply::kStatusOffset] >> 4;
     if (status == kStatusDoneNoData) return 0;
     if (status == kStatusDoneWithData) {
-        const int dataLength = static_cast<int>(readBe16(read_.data() + reply::kPacketLengthOffset)) -
-                               static_cast<int>(reply::kPacketHeaderSize);
+        const int dataLength = static_cast<int>(packetLength) - static_cast<int>(reply::kPacketHeaderSize);
         if (readBe16(read_.data() + reply::kDataLengthOffset) != dataLength) {
             log_.appendLog(kPacketInvalid);
             return 1;
         }
-        // Never copy more than arrived: a length field is not a promise of bytes.
-        const std::size_t arrived = received > reply::kDataOffset ? received - reply::kDataOffset : 0;
-        const std::size_t copied = std::min({static_cast<std::size_t>(dataLength), replyCapacity, arrived});
+        const std::size_t copied = std::min(static_cast<std::size_t>(dataLength), replyCapacity);
         if (copied > 0) std::memcpy(reply, read_.data() + reply::kDataOffset, copied);
         replyLength = static_cast<std::uint32_t>(copied);
         return 0;

@@ -34,6 +34,7 @@ constexpr std::uint16_t kPollLength = 8;
 namespace reply {
 constexpr std::size_t kPacketCountOffset = 0;
 constexpr std::size_t kPacketLengthOffset = 4;
+constexpr std::size_t kPacketOffset = 6; // the packet of length L: its 8-byte header, then the data
 constexpr std::size_t kSequenceWordOffset = 6;
 constexpr std::size_t kStatusOffset = 8;
 constexpr std::size_t kDataLengthOffset = 10;

@@ -17,10 +17,7 @@ void ConnectionWatcher::takeLinkDown() {
         // Held while closing so that no driver request runs on the handle as it is closed, and
         // every later request finds no device and fails at once.
         std::lock_guard<std::mutex> lock(link_.requestMutex());
-        port_.close(link_.handle());
-        link_.setDevicePath(std::string());
-        link_.setConnected(false);
-        link_.setHandle(0);
+        port_.close(link_.withdraw());
     }
     // Never tell the window while holding the lock: it may be waiting for it.
     listener_.onLinkState(0);

@@ -27,21 +27,18 @@ int switchModemToP2k(DevicePort& port, const std::string& name) {
 
 void findPhoneInterface(DevicePort& port, PhoneLink& link, UsbChannel& channel) {
     for (const std::string& path : port.listInterfaces()) {
-        link.setHandle(0);
-        DeviceHandle handle = port.open(path);
-        if (handle == 0) continue;
-        link.setHandle(handle);
+        // Probed on a handle of our own: a command in flight must never find a foreign interface
+        // (or one not yet recognised) in the link.
+        const DeviceHandle probe = port.open(path);
+        if (probe == 0) continue;
         std::array<char, UsbChannel::kInterfaceStringBufferSize> name{};
-        if (channel.readInterfaceString(2, name) == 0 && std::strcmp(name.data(), kCommandInterfaceName) == 0) {
-            link.setDevicePath(path);
+        if (channel.readInterfaceString(probe, 2, name) == 0 && std::strcmp(name.data(), kCommandInterfaceName) == 0) {
+            std::lock_guard<std::mutex> lock(link.requestMutex());
+            link.publish(probe, path);
             return;
         }
-        // Not ours: close it under the request lock, so no request can be running on it.
-        std::lock_guard<std::mutex> lock(link.requestMutex());
-        link.setHandle(0);
-        port.close(handle);
+        port.close(probe);
     }
-    link.setHandle(0);
 }
 
 } // namespace telvane

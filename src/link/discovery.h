@@ -20,8 +20,9 @@ int queryModemPort(DevicePort& port, std::string& name);
 int switchModemToP2k(DevicePort& port, const std::string& name);
 
 // Opens each interface of the phone's class in turn and keeps the first whose interface string
-// is the command interface's. On return the link's handle is that interface (and its device
-// path is kept), or 0. Silent: only the channel logs failed driver requests. Watcher thread.
+// is the command interface's: only that one is published to the link, as its next connection
+// (handle, device path, generation). Other interfaces are closed again and never reach the link.
+// Silent: only the channel logs failed driver requests. Watcher thread, while the link is down.
 void findPhoneInterface(DevicePort& port, PhoneLink& link, UsbChannel& channel);
 
 } // namespace telvane

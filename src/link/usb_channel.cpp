@@ -16,16 +16,22 @@ constexpr const char* kFailed = "USB: IO Failed!\r\n";
 constexpr const char* kAnswerSizeInvalid = "USB: Answer size invlid!\r\n";
 } // namespace
 
-int UsbChannel::issue(std::uint32_t code, std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
-                      std::uint32_t limitMs, std::size_t& received) {
+bool UsbChannel::linkUsable() const {
+    const std::uint64_t bound = bound_.load();
+    return link_.handle() != 0 && (bound == kUnbound || bound == link_.generation());
+}
+
+int UsbChannel::issue(DeviceHandle probe, std::uint32_t code, std::span<const std::uint8_t> input,
+                      std::span<std::uint8_t> output, std::uint32_t limitMs, std::size_t& received) {
     RequestResult result;
     {
         // The handle is read and used under the lock the watcher takes before closing it, so a
-        // request never runs on a closed handle. The log is written after the lock is dropped.
+        // request never runs on a closed handle, nor on an interface opened after the operation
+        // began. The log is written after the lock is dropped.
         std::lock_guard<std::mutex> lock(link_.requestMutex());
-        DeviceHandle handle = link_.handle();
+        const DeviceHandle handle = probe != 0 ? probe : (linkUsable() ? link_.handle() : 0);
         if (handle == 0) {
-            result.outcome = RequestOutcome::Failed; // no open device: fail at once, don't wait out the limit
+            result.outcome = RequestOutcome::Failed; // no usable device: fail at once, don't wait out the limit
         } else {
             result = port_.request(handle, code, input, output, limitMs);
         }
@@ -52,14 +58,14 @@ int UsbChannel::issue(std::uint32_t code, std::span<const std::uint8_t> input, s
 
 int UsbChannel::controlWrite(std::span<const std::uint8_t> transfer) {
     std::size_t received = 0;
-    return issue(kControlCode, transfer, std::span<std::uint8_t>(output_.data(), kWriteOutputOffered),
+    return issue(0, kControlCode, transfer, std::span<std::uint8_t>(output_.data(), kWriteOutputOffered),
                  kWriteLimitMs, received);
 }
 
 int UsbChannel::controlRead(std::uint8_t* buffer, std::size_t capacity, std::size_t& length) {
     std::size_t received = 0;
     std::span<const std::uint8_t> input(buffer, std::min(capacity, kReadInputLength));
-    if (issue(kControlCode, input, std::span<std::uint8_t>(output_), kReadLimitMs, received) != 0) return -1;
+    if (issue(0, kControlCode, input, std::span<std::uint8_t>(output_), kReadLimitMs, received) != 0) return -1;
     if (received < kDriverHeaderSize) {
         log_.appendLog(kAnswerSizeInvalid);
         return -1;
@@ -70,12 +76,17 @@ int UsbChannel::controlRead(std::uint8_t* buffer, std::size_t capacity, std::siz
     return 0;
 }
 
-int UsbChannel::readInterfaceString(std::uint16_t index, std::array<char, kInterfaceStringBufferSize>& buffer) {
+int UsbChannel::readInterfaceString(DeviceHandle probe, std::uint16_t index,
+                                    std::array<char, kInterfaceStringBufferSize>& buffer) {
+    if (probe == 0) {
+        log_.appendLog(kFailed);
+        return -1;
+    }
     std::uint8_t indexBytes[2];
     writeLe16(indexBytes, index);
     auto* bytes = reinterpret_cast<std::uint8_t*>(buffer.data());
     std::size_t received = 0;
-    if (issue(kInterfaceStringCode, indexBytes, std::span<std::uint8_t>(bytes, buffer.size()),
+    if (issue(probe, kInterfaceStringCode, indexBytes, std::span<std::uint8_t>(bytes, buffer.size()),
               kInterfaceStringLimitMs, received) != 0)
         return -1;
     if (received < kDriverHeaderSize) {

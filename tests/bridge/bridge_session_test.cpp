@@ -28,10 +28,12 @@ protected:
     bool findPhone() {
         for (const auto& path : client.listInterfaces()) {
             const DeviceHandle handle = client.open(path);
-            link.setHandle(handle);
             std::array<char, UsbChannel::kInterfaceStringBufferSize> name{};
-            if (channel.readInterfaceString(2, name) == 0 && std::strcmp(name.data(), sim::kPhoneInterfaceName) == 0)
+            if (channel.readInterfaceString(handle, 2, name) == 0 &&
+                std::strcmp(name.data(), sim::kPhoneInterfaceName) == 0) {
+                link.setHandle(handle);
                 return true;
+            }
             client.close(handle);
         }
         link.setHandle(0);

@@ -85,13 +85,47 @@ TEST_F(CommandTransportTest, StatusEight_CopiesAtMostCapacity) {
     EXPECT_EQ(0xEE, reply[4]) << "byte past the capacity was written";
 }
 
-TEST_F(CommandTransportTest, StatusEight_WithLengthBeyondReceivedBytes_CopiesOnlyWhatArrived) {
-    auto packet = replyPacket(1, 8, std::vector<std::uint8_t>(10, 9));
-    packet.resize(packet.size() - 6); // the driver delivered less than the packet claims
-    expectExchange(packet);
-    std::uint8_t reply[32] = {};
-    EXPECT_EQ(0, send(reply, sizeof reply));
-    EXPECT_EQ(4u, replyLength);
+TEST_F(CommandTransportTest, ReplyCutShortOfItsPacketLength_IsMalformedAndHandsNothingOn) {
+    // Whatever the status: the packet length promises bytes that never arrived.
+    for (std::uint8_t status : {std::uint8_t{8}, std::uint8_t{6}, std::uint8_t{7}}) {
+        log.clear();
+        auto packet = replyPacket(transport.sequence() + 1, status, std::vector<std::uint8_t>(10, 9));
+        packet.resize(packet.size() - 1);
+        expectExchange(packet);
+        std::uint8_t reply[32];
+        std::memset(reply, 0xEE, sizeof reply);
+        replyLength = 1234;
+        EXPECT_EQ(1, send(reply, sizeof reply)) << "status " << int(status);
+        EXPECT_EQ(1234u, replyLength);
+        EXPECT_EQ(0xEE, reply[0]);
+        EXPECT_EQ("CMD: Answer packet invalid!\r\n", log.text());
+    }
+}
+
+TEST_F(CommandTransportTest, RecordLongerThanTheReadArea_IsMalformedNotCutToFit) {
+    // 4082 data bytes fill the 4096-byte read area exactly; one more cannot arrive whole.
+    expectExchange(replyPacket(1, 8, std::vector<std::uint8_t>(4082, 5)));
+    std::vector<std::uint8_t> reply(5000);
+    EXPECT_EQ(0, send(reply.data(), reply.size()));
+    EXPECT_EQ(4082u, replyLength);
+    expectExchange(replyPacket(2, 8, std::vector<std::uint8_t>(4083, 5)));
+    EXPECT_EQ(1, send(reply.data(), reply.size()));
+    EXPECT_EQ("CMD: Answer packet invalid!\r\n", log.text());
+}
+
+TEST_F(CommandTransportTest, ConnectionReplacedWhilePolling_EndsAtOnceAndNeverPollsTheNewOne) {
+    ConnectionBinding binding(channel);
+    port.expect(writeOk());
+    port.expect(pollAnswer(std::vector<std::uint8_t>(8, 0))); // nothing waiting yet
+    port.setAfterRequest([&] {
+        // During the first poll the watcher takes the phone away and opens another interface.
+        if (port.handles().size() != 2) return;
+        link.withdraw();
+        link.publish(8, "other");
+    });
+    EXPECT_EQ(-1, send());
+    EXPECT_EQ((std::vector<DeviceHandle>{7, 7}), port.handles());
+    EXPECT_EQ("CMD: Data read fail!\r\n", log.text());
 }
 
 TEST_F(CommandTransportTest, MalformedReplies_AreReportedInCheckOrder) {

@@ -84,15 +84,18 @@ TEST_F(ConnectionWatcherTest, ForeignInterfaceFirst_IsClosedAndTheSecondKept) {
 TEST_F(ConnectionWatcherTest, Unplug_TakesLinkDownThenSearchesAgainAfterCoolDown) {
     start();
     ASSERT_TRUE(listener.waitFor(1));
+    EXPECT_EQ(1u, link.generation());
     driver.unplug();
     ASSERT_TRUE(listener.waitFor(2));
     EXPECT_FALSE(link.isConnected());
     EXPECT_EQ(0u, link.handle());
     EXPECT_EQ("", link.devicePath());
     EXPECT_EQ(0u, driver.openHandleCount());
+    EXPECT_EQ(2u, link.generation()); // a take-down is a change of connection too
 
     driver.plug();
     ASSERT_TRUE(listener.waitFor(3));
+    EXPECT_EQ(3u, link.generation());
     EXPECT_EQ((std::vector<int>{1, 0, 1}), listener.states());
     auto sleeps = clock.recordedSleeps();
     ASSERT_GE(sleeps.size(), 3u);
@@ -149,6 +152,51 @@ TEST_F(ConnectionWatcherTest, UnplugDuringCommands_CommandsFailAndClosedHandleIs
     EXPECT_EQ("CMD: Data write fail!\r\n", entries.back());
 }
 
+// Records what the link held while each interface string was being read.
+class ProbeWatchPort final : public DevicePort {
+public:
+    ProbeWatchPort(DevicePort& inner, PhoneLink& link) : inner_(inner), link_(link) {}
+    std::vector<DeviceHandle> linkHandlesSeen;
+    std::vector<DeviceHandle> probed;
+
+    std::string modemPort() override { return inner_.modemPort(); }
+    bool writeModem(const std::string& p, std::span<const std::uint8_t> b) override { return inner_.writeModem(p, b); }
+    std::vector<std::string> listInterfaces() override { return inner_.listInterfaces(); }
+    DeviceHandle open(const std::string& path) override { return inner_.open(path); }
+    RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
+                          std::span<std::uint8_t> output, std::uint32_t limitMs) override {
+        if (code == UsbChannel::kInterfaceStringCode) {
+            linkHandlesSeen.push_back(link_.handle());
+            probed.push_back(handle);
+        }
+        return inner_.request(handle, code, input, output, limitMs);
+    }
+    void close(DeviceHandle handle) override { inner_.close(handle); }
+    void waitRemoval(const std::string& path) override { inner_.waitRemoval(path); }
+
+private:
+    DevicePort& inner_;
+    PhoneLink& link_;
+};
+
+TEST(Discovery, ProbesOnHandlesOfItsOwn_PublishesOnlyTheCommandInterface) {
+    VirtualDriver driver;
+    driver.setForeignInterface(true);
+    PhoneLink link;
+    CaptureLog log;
+    ProbeWatchPort port(driver, link);
+    UsbChannel channel(port, link, log);
+    findPhoneInterface(port, link, channel);
+
+    ASSERT_EQ(2u, port.probed.size());
+    EXPECT_EQ((std::vector<DeviceHandle>{0, 0}), port.linkHandlesSeen); // nothing in the link while probing
+    EXPECT_EQ(port.probed[1], link.handle());
+    EXPECT_EQ(sim::kPhoneInterfacePath, link.devicePath());
+    EXPECT_EQ(1u, link.generation());
+    EXPECT_EQ(1u, driver.openHandleCount()); // the foreign one was closed again
+    EXPECT_EQ("", log.text());
+}
+
 TEST(Discovery, ModemPortMustStartWithCom) {
     VirtualDriver driver;
     std::string name = "unchanged";
@@ -162,15 +210,15 @@ TEST(Discovery, ModemPortMustStartWithCom) {
     EXPECT_EQ(-1, queryModemPort(driver, name));
 }
 
-TEST(Discovery, NoInterfaces_LeavesHandleZeroSilently) {
+TEST(Discovery, NoInterfaces_LeavesTheLinkDownSilently) {
     VirtualDriver driver;
     driver.unplug();
     PhoneLink link;
-    link.setHandle(99);
     CaptureLog log;
     UsbChannel channel(driver, link, log);
     findPhoneInterface(driver, link, channel);
     EXPECT_EQ(0u, link.handle());
+    EXPECT_EQ(0u, link.generation());
     EXPECT_EQ("", log.text());
 }
 

@@ -61,6 +61,31 @@ TEST_F(UsbChannelTest, NoOpenDevice_FailsAtOnceWithoutARequest) {
     EXPECT_TRUE(port.inputs().empty());
 }
 
+TEST_F(UsbChannelTest, BoundToAConnectionThatMovedOn_FailsAtOnceWithNothingSent) {
+    const std::uint8_t setup[8] = {0x41, 2, 0, 0, 8, 0, 8, 0};
+    link.publish(0x42, "first");
+    {
+        ConnectionBinding operation(channel);
+        port.expect(Expect{UsbChannel::kControlCode, {}, RequestOutcome::Completed, {}, {}});
+        EXPECT_EQ(0, channel.controlWrite(setup));
+        // Taken down and opened again, even on the same handle: another connection.
+        link.withdraw();
+        link.publish(0x42, "second");
+        {
+            ConnectionBinding step(channel); // a nested step keeps the operation's connection
+            EXPECT_EQ(-1, channel.controlWrite(setup));
+        }
+        EXPECT_FALSE(channel.linkUsable());
+        EXPECT_EQ(-1, channel.controlWrite(setup));
+        EXPECT_EQ("USB: IO Failed!\r\nUSB: IO Failed!\r\n", log.text());
+    }
+    EXPECT_EQ(1u, port.inputs().size());
+    // The next operation belongs to the connection it begins on.
+    ConnectionBinding next(channel);
+    port.expect(Expect{UsbChannel::kControlCode, {}, RequestOutcome::Completed, {}, {}});
+    EXPECT_EQ(0, channel.controlWrite(setup));
+}
+
 TEST_F(UsbChannelTest, Read_SendsSetupAndOneZeroByteWithFortySecondLimit) {
     std::uint8_t buffer[12] = {0xC1, 0, 0, 0, 8, 0, 8, 0};
     port.expect(Expect{UsbChannel::kControlCode, std::vector<std::uint8_t>{0xC1, 0, 0, 0, 8, 0, 8, 0, 0},
@@ -116,7 +141,7 @@ TEST_F(UsbChannelTest, InterfaceString_NarrowsTheUnitsAndTerminates) {
     buffer.fill('x');
     port.expect(Expect{UsbChannel::kInterfaceStringCode, std::vector<std::uint8_t>{2, 0}, RequestOutcome::Completed,
                        stringAnswer(21, "Motorola Test Command"), 5000});
-    ASSERT_EQ(0, channel.readInterfaceString(2, buffer));
+    ASSERT_EQ(0, channel.readInterfaceString(0x42, 2, buffer));
     EXPECT_STREQ("Motorola Test Command", buffer.data());
 }
 
@@ -124,20 +149,20 @@ TEST_F(UsbChannelTest, InterfaceString_CountBoundedByUnitsReceivedAndBuffer) {
     std::array<char, 261> buffer;
     // A count that promises more units than arrived.
     port.expect(Expect{UsbChannel::kInterfaceStringCode, {}, RequestOutcome::Completed, stringAnswer(50, "abc"), {}});
-    ASSERT_EQ(0, channel.readInterfaceString(2, buffer));
+    ASSERT_EQ(0, channel.readInterfaceString(0x42, 2, buffer));
     EXPECT_STREQ("abc", buffer.data());
     // A huge count with a full answer: at most 128 characters.
     port.expect(Expect{UsbChannel::kInterfaceStringCode, {}, RequestOutcome::Completed,
                        stringAnswer(0xFFFFFFFF, std::string(200, 'q')), {}});
-    ASSERT_EQ(0, channel.readInterfaceString(2, buffer));
+    ASSERT_EQ(0, channel.readInterfaceString(0x42, 2, buffer));
     EXPECT_EQ(std::string(128, 'q'), std::string(buffer.data()));
     // A count of 0 is an empty text.
     port.expect(Expect{UsbChannel::kInterfaceStringCode, {}, RequestOutcome::Completed, stringAnswer(0, "zz"), {}});
-    ASSERT_EQ(0, channel.readInterfaceString(2, buffer));
+    ASSERT_EQ(0, channel.readInterfaceString(0x42, 2, buffer));
     EXPECT_STREQ("", buffer.data());
     // Fewer than 4 bytes is not an answer.
     port.expect(Expect{UsbChannel::kInterfaceStringCode, {}, RequestOutcome::Completed, {21, 0}, {}});
-    EXPECT_EQ(-1, channel.readInterfaceString(2, buffer));
+    EXPECT_EQ(-1, channel.readInterfaceString(0x42, 2, buffer));
     EXPECT_EQ("USB: Answer size invlid!\r\n", log.text());
 }
 

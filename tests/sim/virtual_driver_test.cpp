@@ -149,11 +149,9 @@ TEST(VirtualDriverModes, ForeignInterface_IsListedFirstAndNamedOtherwise) {
     CaptureLog log;
     UsbChannel channel(driver, link, log);
     std::array<char, 261> name{};
-    link.setHandle(driver.open(paths[0]));
-    ASSERT_EQ(0, channel.readInterfaceString(2, name));
+    ASSERT_EQ(0, channel.readInterfaceString(driver.open(paths[0]), 2, name));
     EXPECT_STRNE(kPhoneInterfaceName, name.data());
-    link.setHandle(driver.open(paths[1]));
-    ASSERT_EQ(0, channel.readInterfaceString(2, name));
+    ASSERT_EQ(0, channel.readInterfaceString(driver.open(paths[1]), 2, name));
     EXPECT_STREQ(kPhoneInterfaceName, name.data());
 }
 

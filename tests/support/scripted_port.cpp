@@ -23,9 +23,17 @@ ScriptedPort& ScriptedPort::expectTimes(const Expectation& e, int n) {
     return *this;
 }
 
-RequestResult ScriptedPort::request(DeviceHandle, std::uint32_t code, std::span<const std::uint8_t> input,
+RequestResult ScriptedPort::request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                                     std::span<std::uint8_t> output, std::uint32_t limitMs) {
     inputs_.emplace_back(input.begin(), input.end());
+    handles_.push_back(handle);
+    const RequestResult result = answer(code, input, output, limitMs);
+    if (afterRequest_) afterRequest_();
+    return result;
+}
+
+RequestResult ScriptedPort::answer(std::uint32_t code, std::span<const std::uint8_t> input,
+                                   std::span<std::uint8_t> output, std::uint32_t limitMs) {
     if (expected_.empty()) {
         ADD_FAILURE() << "unexpected driver request, code " << std::hex << code;
         return {RequestOutcome::Failed, 0};

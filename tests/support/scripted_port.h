@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,11 @@ public:
     bool allUsed() const { return expected_.empty(); }
     std::size_t left() const { return expected_.size(); }
     const std::vector<std::vector<std::uint8_t>>& inputs() const { return inputs_; }
+    // The handle each request came on, in order.
+    const std::vector<DeviceHandle>& handles() const { return handles_; }
+    // Runs after every answered request, while the link's request lock is still held (a stand-in
+    // for what another thread does meanwhile).
+    void setAfterRequest(std::function<void()> hook) { afterRequest_ = std::move(hook); }
 
     std::string modemPort() override { return {}; }
     bool writeModem(const std::string&, std::span<const std::uint8_t>) override { return false; }
@@ -40,8 +46,13 @@ public:
     void waitRemoval(const std::string&) override {}
 
 private:
+    RequestResult answer(std::uint32_t code, std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                         std::uint32_t limitMs);
+
     std::deque<Expectation> expected_;
     std::vector<std::vector<std::uint8_t>> inputs_;
+    std::vector<DeviceHandle> handles_;
+    std::function<void()> afterRequest_;
 };
 
 // A driver answer: the 4-byte header, then the data stage.
