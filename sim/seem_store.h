@@ -9,10 +9,11 @@
 namespace telvane::sim {
 
 // The phone's seems: records addressed by (seem, record), records counting from 1. A record
-// holds at most what one read reply can carry after its result code.
+// may be longer than one read reply can carry (4081 bytes after the result code): the phone
+// answers it whole all the same, and the transfer cuts it short.
 class SeemStore {
 public:
-    static constexpr std::size_t kMaxRecordBytes = 4096 - 14 - 1;
+    static constexpr std::size_t kMaxRecordBytes = 10000;
 
     // Sets a record's bytes; false for record 0 or too many bytes.
     bool put(std::uint16_t seem, std::uint16_t record, std::vector<std::uint8_t> bytes);

@@ -183,7 +183,8 @@ RequestResult VirtualDriver::commandWriteLocked(std::span<const std::uint8_t> in
         }
     }
 
-    if (reply.data.size() > kMaxReplyData) reply.data.resize(kMaxReplyData);
+    // The whole answer goes into the packet, as a phone sends it; one longer than the host's read
+    // can take arrives cut short, and the host must notice.
     const FaultKind kind = fault ? fault->kind : FaultKind::Status;
     const bool hit = fault.has_value();
     if (hit && kind == FaultKind::NoReply) return {RequestOutcome::Completed, 0};

@@ -15,6 +15,7 @@ constexpr const char* kDone = "Done.\r\n";
 constexpr const char* kUploadStart = "uploading seem N ";
 constexpr const char* kRecord = "record N ";
 constexpr const char* kOk = " ok\r\n";
+constexpr const char* kCannotWriteFile = " Fail: cannot write file ";
 
 constexpr std::size_t kFieldChars = 15;
 constexpr std::size_t kMaxHexDigits = 8;
@@ -103,8 +104,11 @@ void SeemTransfers::saveSeemFile(std::uint32_t seem, std::uint32_t record, std::
     if (!file) return;
     const bool complete = file.writeAll(bytes);
     file.close();
-    // A cut-off record would pass for a backup.
-    if (!complete) desktop_.files.remove(name);
+    // A cut-off record would pass for a backup: it goes, and the user hears which one.
+    if (!complete) {
+        desktop_.files.remove(name);
+        log(std::string(kCannotWriteFile) + name + kLineEnd);
+    }
 }
 
 void SeemTransfers::uploadSeem() {

@@ -134,7 +134,22 @@ TEST_F(SeemTest, Download_CutOffWrite_RemovesThatFileAndGoesOn) {
     download();
     EXPECT_EQ((std::vector<std::string>{"0050_0001.seem", "0051_0001.seem"}), seemFiles());
     EXPECT_EQ(Bytes(4, 3), desktop.file("C:\\seems\\0051_0001.seem")->bytes);
+    EXPECT_EQ("downloading seem data from 0050 to 0051\r\nPlease wait, it can take few minutes...\r\n"
+              " Fail: cannot write file 0050_0002.seem\r\nDone.\r\n",
+              log.text());
     expectFilesClosed();
+}
+
+TEST_F(SeemTest, Download_RecordLongerThanOneReply_WritesNoCutFileAndGoesOn) {
+    // 4081 bytes fit one reply after the result code; one byte more arrives cut short.
+    connectWith({{0x61, 1, Bytes(4081, 1)}, {0x61, 2, Bytes(4082, 2)}, {0x62, 1, Bytes(5000, 3)}, {0x63, 1, {4}}});
+    range("61", "63");
+    download();
+    EXPECT_EQ((std::vector<std::string>{"0061_0001.seem", "0063_0001.seem"}), seemFiles());
+    EXPECT_EQ(Bytes(4081, 1), desktop.file("C:\\seems\\0061_0001.seem")->bytes);
+    EXPECT_EQ("downloading seem data from 0061 to 0063\r\nPlease wait, it can take few minutes...\r\n"
+              "CMD: Answer packet invalid!\r\nCMD: Answer packet invalid!\r\nDone.\r\n",
+              log.text());
 }
 
 class SeemUploadTest : public SeemTest {
