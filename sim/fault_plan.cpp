@@ -16,6 +16,7 @@ const std::pair<const char*, FaultKind> kKinds[] = {
     {"unplug", FaultKind::Unplug},           {"zerofree", FaultKind::ZeroFreeSpace},
     {"count", FaultKind::FileCount},         {"badentry", FaultKind::BadEntrySize},
     {"shortread", FaultKind::ShortRead},
+    {"listsize", FaultKind::ListedSize},
 };
 
 std::optional<std::uint32_t> parseNumber(const std::string& text) {

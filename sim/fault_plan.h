@@ -26,6 +26,7 @@ enum class FaultKind {
     FileCount,      // the file count answer is `value` (0 or 0xFFFF make sense)
     BadEntrySize,   // list chunk records are `value` bytes long (100 unless given)
     ShortRead,      // a file read answers `value` bytes fewer than asked (1 unless given)
+    ListedSize,     // the listing begun by this count gives every file the size `value`
 };
 
 // One fault: what it does, which commands it hits, how often.
@@ -41,7 +42,7 @@ struct FaultRule {
 
 // Parses "KIND[=VALUE][@OPCODE[/SUB]][#N][*TIMES]", e.g. "status=7@0x4a/1", "noreply#5", "unplug#20".
 // Numbers are decimal or 0x-hex. Kind names: status noreply wrongseq badcount notreply baddatalen
-// writetimeout writefail readtimeout readfail unplug zerofree count badentry shortread.
+// writetimeout writefail readtimeout readfail unplug zerofree count badentry shortread listsize.
 std::optional<FaultRule> parseFaultRule(const std::string& text);
 std::string faultKindName(FaultKind kind);
 

@@ -161,6 +161,8 @@ void VirtualPhone::snapshotList() {
 
 PhoneReply VirtualPhone::listCount(const std::optional<FaultRule>& fault) {
     snapshotList();
+    if (hits(fault, FaultKind::ListedSize))
+        for (auto& record : listing_) writeBe32(record.data() + entrySize_ - 4, faultValue(*fault, 0));
     std::uint16_t count = static_cast<std::uint16_t>(listing_.size());
     if (hits(fault, FaultKind::FileCount)) count = static_cast<std::uint16_t>(faultValue(*fault, 0));
     std::vector<std::uint8_t> data(2);

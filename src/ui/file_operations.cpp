@@ -1,5 +1,7 @@
 #include "ui/file_operations.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <span>
 
@@ -22,7 +24,6 @@ constexpr const char* kSizeInvalid = " Fail: file size invalid\r\n";
 constexpr const char* kCannotOpen = " Fail: cannot open file\r\n";
 constexpr const char* kCannotWritePhoneFile = " Fail: cannot write file\r\n";
 constexpr const char* kCannotClosePhoneFile = " Fail: cannot close file\r\n";
-constexpr const char* kCannotAllocate = " Fail: cannot allocate mem\r\n";
 constexpr const char* kCannotSeek = " Fail: cannot seek to zero\r\n";
 constexpr const char* kCannotRead = " Fail: cannot read file\r\n";
 constexpr const char* kCannotCreate = " Fail: cannot create file\r\n";
@@ -84,6 +85,7 @@ void FileOperations::refreshIfAutomatic() {
 // --- Upload
 
 void FileOperations::uploadFiles() {
+    const ConnectionBinding connection(session_.channel);
     log(kUploadStart);
     std::uint32_t freeSpace = 0;
     if (session_.fs.FsFreeSpace(session_.info.volume, freeSpace) != 0) {
@@ -179,6 +181,7 @@ FileOperations::Step FileOperations::uploadFile(const ChosenFile& chosen, std::u
 // --- Download
 
 void FileOperations::downloadFiles() {
+    const ConnectionBinding connection(session_.channel);
     bool folderChosen = false;
     const bool any = forEachSelectedRow([&](FileEntry entry) { return downloadFile(entry, folderChosen); });
     if (!any) log(kNoFilesSelected);
@@ -200,34 +203,10 @@ bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen) {
         log(kSizeInvalid);
         return false;
     }
-    const auto block = allocate_(size);
-    if (!block) {
-        log(kCannotAllocate);
-        return false;
-    }
-    const std::span<std::uint8_t> bytes(block.get(), size);
 
-    FsCommands& fs = session_.fs;
-    if (fs.FsOpen(name, attribute) != 0) {
-        log(kCannotOpen);
-        return false;
-    }
-    session_.clock.sleepMs(kDownloadPauseMs);
-    if (fs.FsSeek(0, 0) != 0) {
-        log(kCannotSeek);
-        fs.FsClose();
-        return false;
-    }
-    session_.clock.sleepMs(kDownloadPauseMs);
-    if (fs.FsRead(bytes) != 0) {
-        log(kCannotRead);
-        fs.FsClose();
-        return false;
-    }
-    session_.clock.sleepMs(kDownloadPauseMs);
-    fs.FsClose();
-
-    // The first file goes where the user says; the others beside it, under their own names.
+    // The first file goes where the user says; the others beside it, under their own names. The
+    // place is settled before the phone is asked for anything, so the bytes can go straight to
+    // the PC file as they arrive: memory stays at one piece whatever size the list claims.
     setDialogName(dialog_, pcFileName(name));
     if (!folderChosen) {
         dialog_.title[0] = '\0';
@@ -239,21 +218,45 @@ bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen) {
         folderChosen = true;
     }
     const std::string path(dialogName(dialog_));
-
     PcFile file(desktop_.files, desktop_.files.createNew(path));
     if (!file) {
         log(kCannotCreate);
         return false;
     }
-    if (!file.writeAll(bytes)) {
-        // A partly written file would pass for the phone's file: it goes. This download created
-        // it, so nothing that was there before is lost.
+    // Until the last piece is written the file is not the phone's file: any failure removes it.
+    // This download created it, so nothing that was there before is lost.
+    auto discard = [&](const char* why) {
         file.close();
         desktop_.files.remove(path);
-        log(kCannotWrite);
+        log(why);
         return false;
+    };
+
+    FsCommands& fs = session_.fs;
+    if (fs.FsOpen(name, attribute) != 0) return discard(kCannotOpen);
+    session_.clock.sleepMs(kDownloadPauseMs);
+    if (fs.FsSeek(0, 0) != 0) {
+        fs.FsClose();
+        return discard(kCannotSeek);
     }
-    file.close();
+    session_.clock.sleepMs(kDownloadPauseMs);
+    std::array<std::uint8_t, fs::kMaxTransfer> piece;
+    for (std::uint32_t done = 0; done < size;) {
+        const std::uint32_t n = std::min<std::uint32_t>(size - done, fs::kMaxTransfer);
+        const std::span<std::uint8_t> bytes(piece.data(), n);
+        if (fs.FsRead(bytes) != 0) {
+            fs.FsClose();
+            return discard(kCannotRead);
+        }
+        if (!file.writeAll(bytes)) {
+            fs.FsClose();
+            return discard(kCannotWrite);
+        }
+        done += n;
+    }
+    session_.clock.sleepMs(kDownloadPauseMs);
+    fs.FsClose();
+    if (!file.close()) return discard(kCannotWrite);
     log(kOk);
     return true;
 }
@@ -261,6 +264,7 @@ bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen) {
 // --- Delete
 
 void FileOperations::deleteFiles() {
+    const ConnectionBinding connection(session_.channel);
     bool ended = false;
     const bool any = forEachSelectedRow([&](FileEntry entry) {
         log(kDeleteStart);
@@ -292,6 +296,7 @@ void FileOperations::deleteFiles() {
 // --- Change attributes
 
 void FileOperations::changeAttributes() {
+    const ConnectionBinding connection(session_.channel);
     const bool any = forEachSelectedRow([&](FileEntry entry) {
         log(kChangeStart);
         if (!entry) return false;

@@ -13,7 +13,9 @@ namespace telvane {
 
 // The user's operations on phone files: upload from the PC, download to the PC, delete and
 // change the attribute. Each reports in the log as it goes and keeps nothing when it ends but
-// the dialog's buffers and the current folder. Window's thread only, one at a time.
+// the dialog's buffers and the current folder. Each belongs to the connection it began on: once
+// that phone is gone (even if another took its place) its commands fail at once. Window's
+// thread only, one at a time.
 class FileOperations {
 public:
     // autoUpdate: the window's setting; the list is refreshed after changes only when it is 1.

@@ -60,6 +60,7 @@ std::uint32_t SeemTransfers::settleField(EditField field, bool isRecord) {
 }
 
 void SeemTransfers::downloadSeems() {
+    const ConnectionBinding connection(session_.channel);
     // The dialog only chooses the folder; the name typed in it is not used.
     setDialogName(dialog_, kDownloadDialogName);
     dialog_.options = FileDialogSetup::kNoOptions;
@@ -112,6 +113,7 @@ void SeemTransfers::saveSeemFile(std::uint32_t seem, std::uint32_t record, std::
 }
 
 void SeemTransfers::uploadSeem() {
+    const ConnectionBinding connection(session_.channel);
     log(kUploadStart);
     const std::uint32_t seem = settleField(EditField::SeemNumber, false);
     log(fourDigits(seem));

@@ -92,6 +92,7 @@ FakeDesktop::ShownDialog FakeDesktop::record(const FileDialogSetup& setup, bool 
 
 bool FakeDesktop::openFileDialog(FileDialogSetup& setup) {
     shown_.push_back(record(setup, false));
+    if (whileDialog) whileDialog();
     const auto answer = nextAnswer();
     if (!answer || !answer->confirm || answer->names.empty()) return false;
 
@@ -125,6 +126,7 @@ bool FakeDesktop::openFileDialog(FileDialogSetup& setup) {
 
 bool FakeDesktop::saveFileDialog(FileDialogSetup& setup) {
     shown_.push_back(record(setup, true));
+    if (whileDialog) whileDialog();
     const auto answer = nextAnswer();
     if (!answer || !answer->confirm) return false;
     setDialogName(setup, answer->names.front());

@@ -61,6 +61,8 @@ public:
     // Runs while a question is open (before its answer is given), as the window's other
     // messages would during a message box.
     std::function<void()> whileAsking;
+    // Runs while an open or save dialog is open (before its answer is given).
+    std::function<void()> whileDialog;
 
     const std::vector<ShownDialog>& dialogs() const { return shown_; }
     const std::vector<std::string>& questions() const { return questions_; }

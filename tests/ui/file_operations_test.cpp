@@ -253,22 +253,68 @@ TEST_F(DownloadTest, NothingSelected_SaysSoAndNeverRefreshes) {
     EXPECT_EQ("No files selected.\r\n", log.text());
 }
 
-TEST_F(DownloadTest, PhoneReadFails_NoPcFileAndThePhoneFileClosed) {
-    fault("status=7@0x4a/1*1");
-    select({"first.bin"});
-    commands->downloadFiles();
-    EXPECT_EQ("File download...first.binGENERIC FAILURE\r\n Fail: cannot read file\r\n", log.text());
-    EXPECT_FALSE(phoneFileOpen());
-    EXPECT_TRUE(desktop.dialogs().empty());
+TEST_F(DownloadTest, PhoneFailsAfterTheFileWasCreated_NoPcFileLeftAndThePhoneFileClosed) {
+    struct Case {
+        std::uint32_t failingCommand; // of this download: open, seek, then the pieces
+        const char* log;
+    } cases[] = {
+        {1, "File download...first.binGENERIC FAILURE\r\n Fail: cannot open file\r\n"},
+        {2, "File download...first.binGENERIC FAILURE\r\n Fail: cannot seek to zero\r\n"},
+        {4, "File download...first.binGENERIC FAILURE\r\n Fail: cannot read file\r\n"}, // the second piece
+    };
+    for (const Case& c : cases) {
+        log.clear();
+        fault("status=7#" + std::to_string(commandCount() + c.failingCommand));
+        select({"first.bin"});
+        desktop.answerSave("C:\\dl\\first.bin");
+        commands->downloadFiles();
+        EXPECT_EQ(c.log, log.text()) << c.failingCommand;
+        EXPECT_FALSE(desktop.exists("C:\\dl\\first.bin")) << c.failingCommand;
+        EXPECT_FALSE(phoneFileOpen()) << c.failingCommand;
+        expectFilesClosed();
+    }
 }
 
-TEST_F(DownloadTest, BlockCannotBeAllocated_SaysSo) {
+TEST_F(DownloadTest, PhoneReplacedWhileTheSaveDialogIsOpen_NoPcFileAndNothingSent) {
+    select({"first.bin", "second.txt"});
+    std::uint32_t before = 0;
+    desktop.answerSave("C:\\dl\\second.txt");
+    desktop.whileDialog = [&] {
+        reconnect();
+        before = commandCount();
+    };
+    commands->downloadFiles();
+    EXPECT_EQ("File download...second.txtUSB: IO Failed!\r\nCMD: Data write fail!\r\n Fail: cannot open file\r\n",
+              log.text());
+    EXPECT_EQ(before, commandCount());
+    EXPECT_TRUE(desktop.filesIn("C:\\dl").empty());
+    expectFilesClosed();
+}
+
+TEST_F(DownloadTest, SizeTheListClaims_IsNeverAllocated_TheFileStreamsInPieces) {
+    // A list claiming almost 4 GiB for a 2500-byte file: the download asks for pieces until the
+    // phone runs short, and never sets aside the size claimed.
+    fault("listsize=0xFFFFFFF0@0x4a/7*1");
+    refresh();
+    std::vector<std::size_t> allocations;
+    static std::vector<std::size_t>* seen = nullptr;
+    seen = &allocations;
     FileDialogSetup dialog;
     FileOperations operations(*session, *views, Desktop{desktop, desktop, controls, progress}, dialog,
-                              [] { return 0; }, [](std::size_t) { return std::unique_ptr<std::uint8_t[]>(); });
+                              [] { return 0; }, [](std::size_t n) {
+                                  seen->push_back(n);
+                                  return std::unique_ptr<std::uint8_t[]>();
+                              });
     select({"first.bin"});
+    const std::uint32_t before = commandCount();
+    desktop.answerSave("C:\\dl\\first.bin");
     operations.downloadFiles();
-    EXPECT_EQ("File download...first.bin Fail: cannot allocate mem\r\n", log.text());
+    EXPECT_EQ("File download...first.bin Fail: cannot read file\r\n", log.text());
+    EXPECT_TRUE(allocations.empty());
+    EXPECT_FALSE(desktop.exists("C:\\dl\\first.bin"));
+    EXPECT_FALSE(phoneFileOpen());
+    // Open, seek, three pieces (the third comes back short), close.
+    EXPECT_EQ(before + 6, commandCount());
 }
 
 TEST_F(DownloadTest, FullDisk_ThePartFileIsRemovedButAnEarlierFileStays) {
@@ -373,6 +419,23 @@ TEST_F(DeleteTest, ListReplacedWhileTheQuestionIsOpen_DeletesTheFileAskedAboutAn
     EXPECT_FALSE(phoneFile("f1"));
     EXPECT_TRUE(phoneFile("f2"));
     EXPECT_EQ(1u, desktop.questions().size());
+}
+
+TEST_F(DeleteTest, PhoneReplacedWhileTheQuestionIsOpen_NothingReachesTheNewPhone) {
+    select({"f1", "f2"});
+    std::uint32_t before = 0;
+    desktop.whileAsking = [&] {
+        reconnect();
+        before = commandCount();
+    };
+    desktop.answerQuestion(true);
+    autoUpdate = 1;
+    commands->deleteFiles();
+    EXPECT_EQ("Deleting file f1USB: IO Failed!\r\nCMD: Data write fail!\r\n Fail!\r\n", log.text());
+    EXPECT_EQ(before, commandCount());
+    EXPECT_TRUE(phoneFile("f1"));
+    EXPECT_TRUE(phoneFile("f2"));
+    for (const auto& row : list.rows) EXPECT_TRUE(session->files.entryAt(row.data)); // no row on a freed record
 }
 
 // --- Attributes

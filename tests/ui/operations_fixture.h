@@ -116,6 +116,19 @@ protected:
         return driver->withPhone([](sim::VirtualPhone& p) { return p.fileSystem().openName().has_value(); });
     }
     std::uint32_t commandCount() { return driver->commandCount(); }
+    // What the watcher does when the phone is pulled and plugged in again: the link taken down,
+    // then the phone found anew as the next connection.
+    void reconnect() {
+        {
+            std::lock_guard<std::mutex> lock(session->link.requestMutex());
+            tap->close(session->link.withdraw());
+        }
+        driver->unplug();
+        driver->plug();
+        findPhoneInterface(*tap, session->link, session->channel);
+        ASSERT_NE(0u, session->link.handle());
+        session->link.setConnected(true);
+    }
     // Every PC file the operation opened is closed, each once.
     void expectFilesClosed() {
         EXPECT_EQ(0u, desktop.openFiles());
