@@ -218,13 +218,20 @@ INT_PTR MainWindow::onLinkState(WPARAM state) {
             return TRUE;
         }
         beginOperation();
-        handleConnection();
+        readConnectedPhone();
         endOperation();
     } else if (state == 0) {
         status_.setPart(0, kNotConnected);
         connectionPending_ = false;
     }
     return TRUE;
+}
+
+void MainWindow::readConnectedPhone() {
+    // Bound like a user operation: should the phone go again meanwhile, nothing of this reaches
+    // the one that comes next; that one is read when its own connection is handled.
+    const ConnectionBinding connection(session_.channel);
+    handleConnection();
 }
 
 void MainWindow::handleConnection() {
@@ -242,7 +249,7 @@ void MainWindow::endOperation() {
         connectionPending_ = false;
         if (!session_.link.isConnected()) break;
         ++operationDepth_;
-        handleConnection();
+        readConnectedPhone();
         --operationDepth_;
     }
 }
@@ -254,7 +261,12 @@ void MainWindow::phoneCommand(Operation operation) {
         return;
     }
     beginOperation();
-    operation();
+    {
+        // The operation belongs to the phone connected now; a link change during one of its
+        // dialogs makes its further commands fail instead of reaching another phone.
+        const ConnectionBinding connection(session_.channel);
+        operation();
+    }
     endOperation();
 }
 

@@ -81,6 +81,8 @@ private:
     void endOperation();
     // The phone's identity and, when asked for, its file list, after a connection.
     void handleConnection();
+    // handleConnection bound to the connection current now.
+    void readConnectedPhone();
     // Ends the watcher while this thread keeps handling the messages it sends.
     void stopWatcher();
 
