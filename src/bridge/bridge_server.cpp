@@ -166,6 +166,7 @@ IoctlResponse BridgeServer::ioctl(const IoctlRequest& request) {
         output.resize(std::min(result.outputLength, output.size()));
         return {IoctlOutcome::Completed, std::move(output)};
     case RequestOutcome::TimedOut:
+    case RequestOutcome::CancelUnfinished:
         return {IoctlOutcome::TimedOut, {}};
     case RequestOutcome::Failed:
     case RequestOutcome::EventCreateFailed:

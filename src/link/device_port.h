@@ -16,6 +16,7 @@ enum class RequestOutcome {
     Failed,            // the driver or the device refused it (or the device is gone)
     EventCreateFailed, // the completion event could not be created (Win32 only)
     EventResetFailed,  // the completion event could not be reset (Win32 only)
+    CancelUnfinished,  // not finished within the limit, and still not ended a while after its cancel
 };
 
 struct RequestResult {

@@ -12,6 +12,7 @@ namespace {
 constexpr const char* kEventCreateFailed = "USB: Event create failed!\r\n";
 constexpr const char* kEventResetFailed = "USB: Event reset failed!\r\n";
 constexpr const char* kTimeOut = "USB: IO Time-out!\r\n";
+constexpr const char* kCancelUnfinished = "USB: IO Time-out, cancel unfinished!\r\n";
 constexpr const char* kFailed = "USB: IO Failed!\r\n";
 constexpr const char* kAnswerSizeInvalid = "USB: Answer size invlid!\r\n";
 } // namespace
@@ -48,6 +49,9 @@ int UsbChannel::issue(DeviceHandle probe, std::uint32_t code, std::span<const st
         return -1;
     case RequestOutcome::TimedOut:
         log_.appendLog(kTimeOut);
+        return -1;
+    case RequestOutcome::CancelUnfinished:
+        log_.appendLog(kCancelUnfinished);
         return -1;
     case RequestOutcome::Failed:
         break;

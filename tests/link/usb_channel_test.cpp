@@ -35,6 +35,7 @@ TEST_F(UsbChannelTest, EachRequestFailure_LogsItsOwnTextOnce) {
         {RequestOutcome::Failed, "USB: IO Failed!\r\n"},
         {RequestOutcome::EventCreateFailed, "USB: Event create failed!\r\n"},
         {RequestOutcome::EventResetFailed, "USB: Event reset failed!\r\n"},
+        {RequestOutcome::CancelUnfinished, "USB: IO Time-out, cancel unfinished!\r\n"},
     };
     for (const auto& c : cases) {
         log.clear();

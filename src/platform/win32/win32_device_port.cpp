@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 #include "platform/win32/win32_handle.h"
 
@@ -11,11 +14,19 @@ namespace telvane {
 using win32::toDeviceHandle;
 using win32::toHandle;
 
-struct Win32DevicePort::RequestState {
-    OVERLAPPED overlapped{};
-};
+namespace {
+// How long a cancelled request may take to end before it is given up.
+constexpr DWORD kCancelWaitMs = 3000;
 
-Win32DevicePort::Win32DevicePort() : state_(std::make_unique<RequestState>()) {}
+// What the driver writes while a request is in flight: its completion record and its answer.
+// Owned by the request, so a request the driver never lets go of can keep it.
+struct PendingIo {
+    OVERLAPPED overlapped{};
+    std::vector<std::uint8_t> answer;
+};
+} // namespace
+
+Win32DevicePort::Win32DevicePort() = default;
 
 Win32DevicePort::~Win32DevicePort() = default;
 
@@ -40,36 +51,42 @@ RequestResult Win32DevicePort::request(DeviceHandle device, std::uint32_t code, 
         return {RequestOutcome::EventResetFailed, 0};
     }
 
-    OVERLAPPED& overlapped = state_->overlapped;
-    overlapped = OVERLAPPED{};
-    overlapped.hEvent = event;
-    // Completion is judged by the event and GetOverlappedResult alone; the immediate result only
-    // tells whether a request was left in flight, which a cancellation must then wait out.
-    BOOL issued = DeviceIoControl(handle, code, const_cast<std::uint8_t*>(input.data()),
-                                  static_cast<DWORD>(input.size()), output.data(), static_cast<DWORD>(output.size()),
-                                  nullptr, &overlapped);
-    const bool inFlight = issued || GetLastError() == ERROR_IO_PENDING;
+    auto io = std::make_unique<PendingIo>();
+    io->answer.resize(output.size());
+    io->overlapped.hEvent = event;
+    const BOOL issued = DeviceIoControl(handle, code, const_cast<std::uint8_t*>(input.data()),
+                                        static_cast<DWORD>(input.size()), io->answer.data(),
+                                        static_cast<DWORD>(io->answer.size()), nullptr, &io->overlapped);
+    if (!issued && GetLastError() != ERROR_IO_PENDING) {
+        // Refused at once (the device is gone, or the handle is no driver's): nothing is in
+        // flight, so waiting out the limit would only freeze the caller.
+        CloseHandle(event);
+        return {RequestOutcome::Failed, 0};
+    }
 
     if (WaitForSingleObject(event, limitMs) != WAIT_OBJECT_0) {
         CancelIo(handle);
-        if (inFlight) {
-            // CancelIo only asks; the cancelled request still writes the shared OVERLAPPED and
-            // the output when it ends, so it must end before either is reused.
-            DWORD ignored = 0;
-            GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
+        // CancelIo only asks. Until the request has ended the driver may still write its record
+        // and answer; should it not end in time they are left to it, never reused.
+        if (WaitForSingleObject(event, kCancelWaitMs) != WAIT_OBJECT_0) {
+            io.release();
+            CloseHandle(event); // the kernel keeps its own reference while the request lives
+            return {RequestOutcome::CancelUnfinished, 0};
         }
         CloseHandle(event);
         return {RequestOutcome::TimedOut, 0};
     }
 
     DWORD bytes = 0;
-    if (!GetOverlappedResult(handle, &overlapped, &bytes, FALSE)) {
+    if (!GetOverlappedResult(handle, &io->overlapped, &bytes, FALSE)) {
         CancelIo(handle);
         CloseHandle(event);
         return {RequestOutcome::Failed, 0};
     }
     CloseHandle(event);
-    return {RequestOutcome::Completed, std::min<std::size_t>(bytes, output.size())};
+    const std::size_t n = std::min<std::size_t>(bytes, output.size());
+    if (n > 0) std::memcpy(output.data(), io->answer.data(), n);
+    return {RequestOutcome::Completed, n};
 }
 
 } // namespace telvane

@@ -23,15 +23,12 @@ public:
     bool writeModem(const std::string& port, std::span<const std::uint8_t> bytes) override;
     std::vector<std::string> listInterfaces() override;
     DeviceHandle open(const std::string& path) override;
-    // Not reentrant: the one shared OVERLAPPED relies on the link's request lock.
+    // A request the driver refuses at once fails at once; one still pending at its limit is
+    // cancelled, and the wait for the cancel is bounded too.
     RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                           std::span<std::uint8_t> output, std::uint32_t limitMs) override;
     void close(DeviceHandle handle) override;
     void waitRemoval(const std::string& path) override;
-
-private:
-    struct RequestState; // the shared OVERLAPPED, kept out of this header with <windows.h>
-    std::unique_ptr<RequestState> state_;
 };
 
 } // namespace telvane

@@ -348,41 +348,47 @@ TEST_F(WindowCommandsTest, AttributeButton_ReadsTheFieldAndSeemButtonsSaveAndWri
     EXPECT_EQ((Bytes{7, 8, 9}), driver->withPhone([](sim::VirtualPhone& p) { return *p.seems().get(0x60, 1); }));
 }
 
-TEST_F(WindowCommandsTest, LinkChangeDuringADeletesQuestion_WaitsUntilTheDeleteHasEnded) {
+TEST_F(WindowCommandsTest, PhoneReplacedDuringADeletesQuestion_DeletesNothingThenTheNewPhoneIsRead) {
     open(flatPhone(), true);
     select({"gone.bin"});
     const auto rowsBefore = listRows(dialog);
-    const LPARAM recordBefore = rowData(dialog, 0);
 
     std::uint32_t commandsDuring = 0;
     std::vector<Row> rowsDuring;
-    LPARAM recordDuring = 0;
+    bool replaced = false;
     shell.answers.push_back(IDYES);
     shell.whileAsking = [&] {
-        const auto before = driver->commandCount();
-        SendMessageA(dialog, WM_LINKSTATE, 1, 0); // the watcher's message, inside the box's own loop
-        commandsDuring = driver->commandCount() - before;
+        // The phone pulled and plugged in again while the box is open: the watcher's messages
+        // arrive in the box's own loop.
+        PhoneLink& link = window->session().link;
+        const auto generation = link.generation();
+        const auto commandsBefore = driver->commandCount();
+        driver->unplug();
+        replaced = pumpUntil(dialog, [&] { return statusPart(dialog, 0) == "Not connected"; });
+        driver->plug();
+        replaced = replaced && pumpUntil(dialog, [&] {
+                       return statusPart(dialog, 0) == "Connected" && link.generation() == generation + 2;
+                   });
+        commandsDuring = driver->commandCount() - commandsBefore;
         rowsDuring = listRows(dialog);
-        recordDuring = rowData(dialog, 0);
     };
     command(IDM_DELETE);
 
+    ASSERT_TRUE(replaced);
     ASSERT_EQ(1u, shell.boxes.size());
     EXPECT_EQ(dialog, shell.boxes[0].owner);
     EXPECT_EQ("A you sure you want to delete file gone.bin ?", shell.boxes[0].text);
     EXPECT_EQ(nullptr, shell.boxes[0].caption);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO), shell.boxes[0].type);
-    EXPECT_EQ(0u, commandsDuring);
+    EXPECT_EQ(0u, commandsDuring); // the new phone is read only once the delete has ended
     EXPECT_EQ(rowsBefore, rowsDuring);
-    EXPECT_EQ(recordBefore, recordDuring);
 
-    EXPECT_FALSE(phoneFile("gone.bin"));
-    EXPECT_TRUE(phoneFile("keep.bin"));
-    // The delete's own refresh, then the connection's phone information and refresh.
-    EXPECT_EQ("Deleting file gone.bin ok\r\nReceiving file list... ok\r\nFiles found: 1\r\n"
-              "Receiving file list... ok\r\nFiles found: 1\r\n",
+    EXPECT_TRUE(phoneFile("gone.bin"));
+    // The delete, bound to the phone that went, fails at once; then the new phone is read.
+    EXPECT_EQ("Deleting file gone.binUSB: IO Failed!\r\nCMD: Data write fail!\r\n Fail!\r\n"
+              "Receiving file list... ok\r\nFiles found: 2\r\n",
               logText(dialog));
-    EXPECT_EQ(std::vector<std::string>{"keep.bin"}, listColumn(dialog, 0));
+    EXPECT_EQ((std::vector<std::string>{"gone.bin", "keep.bin"}), listColumn(dialog, 0));
 }
 
 } // namespace
