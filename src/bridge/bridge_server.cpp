@@ -30,11 +30,13 @@ BridgeServer::BridgeServer(DevicePort& port, std::function<void()> wakeWaiters)
 
 BridgeServer::~BridgeServer() { stop(); }
 
-bool BridgeServer::start(std::uint16_t port) {
+bool BridgeServer::start(std::uint16_t port, const std::string& address) {
     if (listener_.valid() || acceptThread_.joinable() || stopping_.load()) return false;
-    listener_ = net::Listener::listenLoopback(port);
+    listener_ = net::Listener::listenOn(address, port);
     if (!listener_.valid()) return false;
     listenPort_ = listener_.port();
+    // Listening on every interface includes the loopback one.
+    wakeAddress_ = address == "0.0.0.0" ? kLoopback : address == "::" ? "::1" : address;
     acceptThread_ = std::thread([this] { acceptLoop(); });
     return true;
 }
@@ -43,7 +45,7 @@ void BridgeServer::stop() {
     if (!acceptThread_.joinable()) return;
     stopping_.store(true);
     // A connection of our own wakes the accept loop at once; the poll interval is the fallback.
-    net::Socket::connectTo("127.0.0.1", listenPort_, 1000);
+    net::Socket::connectTo(wakeAddress_, listenPort_, 1000);
     acceptThread_.join();
     {
         std::lock_guard<std::mutex> lock(connectionsMutex_);
@@ -60,6 +62,7 @@ void BridgeServer::stop() {
         std::lock_guard<std::mutex> lock(handlesMutex_);
         left.swap(handles_);
     }
+    std::lock_guard<std::mutex> lock(portMutex_);
     for (const auto& [id, handle] : left) device_.close(handle);
 }
 
@@ -134,28 +137,35 @@ void BridgeServer::serve(Connection& connection) {
 
 std::optional<std::vector<std::uint8_t>> BridgeServer::answer(const Request& request) {
     Response response;
-    if (std::holds_alternative<ModemPortRequest>(request)) {
-        response = ModemPortResponse{device_.modemPort()};
-    } else if (auto* r = std::get_if<ModemWriteRequest>(&request)) {
-        response = ModemWriteResponse{device_.writeModem(r->port, r->bytes)};
-    } else if (std::holds_alternative<ListInterfacesRequest>(request)) {
-        response = ListInterfacesResponse{device_.listInterfaces()};
-    } else if (auto* r = std::get_if<OpenRequest>(&request)) {
-        const DeviceHandle handle = device_.open(r->path);
-        response = OpenResponse{handle != 0 ? addHandle(handle) : 0};
-    } else if (auto* r = std::get_if<IoctlRequest>(&request)) {
-        response = ioctl(*r);
-    } else if (auto* r = std::get_if<CloseRequest>(&request)) {
-        if (auto handle = takeHandle(r->handle)) device_.close(*handle);
-        response = CloseResponse{};
-    } else if (auto* r = std::get_if<WaitRemovalRequest>(&request)) {
+    if (auto* r = std::get_if<WaitRemovalRequest>(&request)) {
+        // Blocks until the phone goes: never while holding the port from the other connections.
         device_.waitRemoval(r->path);
-        response = WaitRemovalResponse{};
+        return encodeResponse(WaitRemovalResponse{});
+    }
+    {
+        // One call of the port at a time; the handle looked up stays open until its request ends.
+        std::lock_guard<std::mutex> lock(portMutex_);
+        if (std::holds_alternative<ModemPortRequest>(request)) {
+            response = ModemPortResponse{device_.modemPort()};
+        } else if (auto* r = std::get_if<ModemWriteRequest>(&request)) {
+            response = ModemWriteResponse{device_.writeModem(r->port, r->bytes)};
+        } else if (std::holds_alternative<ListInterfacesRequest>(request)) {
+            response = ListInterfacesResponse{device_.listInterfaces()};
+        } else if (auto* r = std::get_if<OpenRequest>(&request)) {
+            const DeviceHandle handle = device_.open(r->path);
+            response = OpenResponse{handle != 0 ? addHandle(handle) : 0};
+        } else if (auto* r = std::get_if<IoctlRequest>(&request)) {
+            response = ioctl(*r);
+        } else if (auto* r = std::get_if<CloseRequest>(&request)) {
+            if (auto handle = takeHandle(r->handle)) device_.close(*handle);
+            response = CloseResponse{};
+        }
     }
     return encodeResponse(response);
 }
 
 IoctlResponse BridgeServer::ioctl(const IoctlRequest& request) {
+    // Called with portMutex_ held.
     auto handle = findHandle(request.handle);
     if (!handle) return {IoctlOutcome::Failed, {}};
     // The capacity comes from the peer: never more room than an answer can carry.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,9 +17,11 @@
 
 namespace telvane {
 
-// Serves a device port to other processes over loopback TCP: a thread per connection, each
-// connection's requests answered in order. Handles are the server's own u32 ids, valid on every
-// connection until closed; the port's 64-bit handles never leave this process.
+// Serves a device port to other processes over TCP (loopback unless told otherwise): a thread
+// per connection, each connection's requests answered in order. The port itself is called by
+// one connection at a time (only waits for removal run beside the others), so a handle is never
+// closed under a request still running on it. Handles are the server's own u32 ids, valid on
+// every connection until closed; the port's 64-bit handles never leave this process.
 class BridgeServer {
 public:
     // wakeWaiters is called by stop() so that connections blocked in the port's waitRemoval
@@ -29,9 +32,11 @@ public:
     BridgeServer(const BridgeServer&) = delete;
     BridgeServer& operator=(const BridgeServer&) = delete;
 
-    // Listens on 127.0.0.1:port (0 picks a free port) and starts accepting. false when the port
-    // cannot be listened on, or the server was started before.
-    bool start(std::uint16_t port);
+    static constexpr const char* kLoopback = "127.0.0.1";
+
+    // Listens on address:port (a numeric address; 0 picks a free port) and starts accepting.
+    // false when it cannot be listened on, or the server was started before.
+    bool start(std::uint16_t port, const std::string& address = kLoopback);
     // The port listened on (0 before start()).
     std::uint16_t port() const { return listenPort_; }
     // Closes the listener and every connection, joins every thread and closes the handles still
@@ -62,6 +67,7 @@ private:
     std::function<void()> wakeWaiters_;
     net::Listener listener_;
     std::uint16_t listenPort_ = 0;
+    std::string wakeAddress_; // where stop() connects to wake the accept loop
     std::thread acceptThread_;
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> accepted_{0};
@@ -69,6 +75,7 @@ private:
     std::mutex connectionsMutex_;
     std::list<std::unique_ptr<Connection>> connections_;
 
+    std::mutex portMutex_; // held for every call of the port but waitRemoval
     std::mutex handlesMutex_;
     std::map<std::uint32_t, DeviceHandle> handles_;
     std::uint32_t nextId_ = 1;

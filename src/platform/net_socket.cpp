@@ -264,29 +264,44 @@ Listener& Listener::operator=(Listener&& other) noexcept {
 }
 
 Listener Listener::listenLoopback(std::uint16_t port) {
+    return listenOn("127.0.0.1", port);
+}
+
+Listener Listener::listenOn(const std::string& address, std::uint16_t port) {
     Listener result;
     if (!startup()) return result;
-    NativeSocket s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == kInvalid) return result;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE; // an address, never a name to look up
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    if (address.empty() || getaddrinfo(address.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr)
+        return result;
+    NativeSocket s = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    if (s == kInvalid) {
+        freeaddrinfo(found);
+        return result;
+    }
     setNoInherit(s);
 #ifndef _WIN32
     // A restarted simulator can take its fixed port again at once.
     int on = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 #endif
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    socklen_t length = sizeof addr;
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&addr), length) != 0 || ::listen(s, SOMAXCONN) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    const bool bound = ::bind(s, found->ai_addr, static_cast<socklen_t>(found->ai_addrlen)) == 0;
+    freeaddrinfo(found);
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (!bound || ::listen(s, SOMAXCONN) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
         closeNative(s);
         return result;
     }
     result.s_ = s;
     result.open_ = true;
-    result.port_ = ntohs(addr.sin_port);
+    result.port_ = local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port)
+                                               : ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
     return result;
 }
 

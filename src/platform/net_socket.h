@@ -55,7 +55,7 @@ private:
     bool open_ = false;
 };
 
-// A listening socket on the loopback interface.
+// A listening socket: on the loopback interface unless an address is given.
 class Listener {
 public:
     Listener() = default;
@@ -67,6 +67,8 @@ public:
 
     // Listens on 127.0.0.1:port; port 0 picks a free one. An invalid listener on failure.
     static Listener listenLoopback(std::uint16_t port);
+    // Listens on a numeric IPv4 or IPv6 address ("0.0.0.0" and "::" for every interface).
+    static Listener listenOn(const std::string& address, std::uint16_t port);
 
     bool valid() const { return open_; }
     // The port actually listened on.

@@ -1,5 +1,9 @@
 #include "bridge/bridge_server.h"
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "bridge_peers.h"
@@ -127,6 +131,90 @@ TEST_F(BridgeServerTest, Stop_ClosesHandlesLeftOpen) {
     ASSERT_EQ(1u, driver.openHandleCount());
     server.stop();
     EXPECT_EQ(0u, driver.openHandleCount());
+}
+
+// The virtual driver with a slow request, noting which calls overlapped.
+class OverlapWatchPort final : public DevicePort {
+public:
+    explicit OverlapWatchPort(DevicePort& inner) : inner_(inner) {}
+    std::atomic<int> mostAtOnce{0};
+    std::atomic<bool> requestRunning{false};
+    std::atomic<bool> closedDuringRequest{false};
+
+    std::string modemPort() override { return inner_.modemPort(); }
+    bool writeModem(const std::string& p, std::span<const std::uint8_t> b) override { return inner_.writeModem(p, b); }
+    std::vector<std::string> listInterfaces() override { return inner_.listInterfaces(); }
+    DeviceHandle open(const std::string& path) override { return inner_.open(path); }
+    RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
+                          std::span<std::uint8_t> output, std::uint32_t limitMs) override {
+        Call call(*this);
+        requestRunning.store(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        RequestResult result = inner_.request(handle, code, input, output, limitMs);
+        requestRunning.store(false);
+        return result;
+    }
+    void close(DeviceHandle handle) override {
+        Call call(*this);
+        if (requestRunning.load()) closedDuringRequest.store(true);
+        inner_.close(handle);
+    }
+    void waitRemoval(const std::string& path) override { inner_.waitRemoval(path); }
+
+private:
+    struct Call {
+        explicit Call(OverlapWatchPort& port) : port_(port) {
+            const int now = port.atOnce_.fetch_add(1) + 1;
+            int most = port.mostAtOnce.load();
+            while (now > most && !port.mostAtOnce.compare_exchange_weak(most, now)) {
+            }
+        }
+        ~Call() { port_.atOnce_.fetch_sub(1); }
+        OverlapWatchPort& port_;
+    };
+    DevicePort& inner_;
+    std::atomic<int> atOnce_{0};
+};
+
+TEST(BridgeServerPortTest, CloseFromAnotherConnection_WaitsForTheRequestRunningOnItsHandle) {
+    sim::VirtualDriver driver;
+    OverlapWatchPort port(driver);
+    BridgeServer server(port, [&driver] { driver.shutdown(); });
+    ASSERT_TRUE(server.start(0));
+    net::Socket a = net::Socket::connectTo("127.0.0.1", server.port(), 2000);
+    net::Socket b = net::Socket::connectTo("127.0.0.1", server.port(), 2000);
+    ASSERT_TRUE(a.sendAll(*encodeRequest(OpenRequest{sim::kPhoneInterfacePath})));
+    auto opened = readMessage(a);
+    ASSERT_TRUE(opened);
+    const auto openResponse = decodeResponse(OpenRequest{}, opened->type, opened->body);
+    ASSERT_TRUE(openResponse);
+    const std::uint32_t handle = std::get<OpenResponse>(*openResponse).handle;
+
+    const IoctlRequest request{handle, kInterfaceStringCode, 261, 5000, {2, 0}};
+    ASSERT_TRUE(a.sendAll(*encodeRequest(request)));
+    while (!port.requestRunning.load()) std::this_thread::yield();
+    ASSERT_TRUE(b.sendAll(*encodeRequest(CloseRequest{handle})));
+
+    auto answered = readMessage(a);
+    ASSERT_TRUE(answered);
+    auto ioctl = decodeResponse(request, answered->type, answered->body);
+    ASSERT_TRUE(ioctl);
+    EXPECT_EQ(IoctlOutcome::Completed, std::get<IoctlResponse>(*ioctl).outcome);
+    EXPECT_TRUE(readMessage(b));
+    EXPECT_FALSE(port.closedDuringRequest.load());
+    EXPECT_EQ(1, port.mostAtOnce.load());
+    EXPECT_EQ(0u, driver.openHandleCount());
+}
+
+TEST(BridgeServerPortTest, ListenAddress_IsTheOnlyOneServed) {
+    sim::VirtualDriver driver;
+    BridgeServer named(driver, [&driver] { driver.shutdown(); });
+    EXPECT_FALSE(named.start(0, "localhost")); // an address, not a name to look up
+    BridgeServer server(driver, [&driver] { driver.shutdown(); });
+    ASSERT_TRUE(server.start(0, "127.0.0.2"));
+    EXPECT_TRUE(net::Socket::connectTo("127.0.0.2", server.port(), 2000).valid());
+    EXPECT_FALSE(net::Socket::connectTo("127.0.0.1", server.port(), 2000).valid());
+    server.stop();
 }
 
 } // namespace
