@@ -1,12 +1,16 @@
 // telvane-phonesim: the virtual phone as a separate process, served over the device bridge.
 // The program reaches it with `--device tcp:127.0.0.1:PORT`; standard input steers the phone.
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge/bridge_server.h"
@@ -21,6 +25,7 @@ using telvane::sim::VirtualDriver;
 
 struct Options {
     std::uint16_t port = 0;
+    std::string listen = telvane::BridgeServer::kLoopback;
     std::vector<FaultRule> faults;
     std::string modemPort;
     bool foreign = false;
@@ -55,7 +60,9 @@ const std::vector<OptionRule>& optionRules() {
              if (port) o.port = *port;
              return port.has_value();
          },
-         "listen on 127.0.0.1:N (0 picks a free port; it is printed first)"},
+         "listen on port N (0 picks a free port; it is printed first)"},
+        {"--listen", "ADDRESS", [](Options& o, const std::string& v) { o.listen = v; return !v.empty(); },
+         "listen on this numeric address instead of 127.0.0.1 (0.0.0.0: every interface)"},
         {"--fault", "RULE",
          [](Options& o, const std::string& v) {
              auto rule = telvane::sim::parseFaultRule(v);
@@ -87,7 +94,8 @@ void printUsage() {
         const std::string synopsis = std::string(rule.name) + " " + rule.value;
         std::fprintf(stderr, "  %-16s %s\n", synopsis.c_str(), rule.help);
     }
-    std::fprintf(stderr, "commands on standard input: plug, unplug, fault RULE, clearfaults, status, quit\n");
+    std::fprintf(stderr, "commands on standard input: plug, unplug, fault RULE, clearfaults, status, quit\n"
+                         "(after the end of standard input it serves on until quit or a signal)\n");
 }
 
 std::optional<Options> parseOptions(int argc, char** argv) {
@@ -123,7 +131,14 @@ void say(const std::string& line) {
     std::fflush(stdout);
 }
 
-// Runs console commands until "quit" or the end of input.
+// Set by SIGINT and SIGTERM, and by the console's "quit".
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void onStopSignal(int) { stopRequested.store(true); }
+
+// Runs console commands until "quit" (which asks the program to end) or the end of input (which
+// does not: started in the background, the simulator goes on serving).
 void console(VirtualDriver& driver) {
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -132,7 +147,10 @@ void console(VirtualDriver& driver) {
         const std::string word = line.substr(0, space);
         const std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
         if (word.empty()) continue;
-        if (word == "quit") return;
+        if (word == "quit") {
+            stopRequested.store(true);
+            return;
+        }
         if (word == "plug") {
             driver.plug();
         } else if (word == "unplug") {
@@ -177,13 +195,22 @@ int main(int argc, char** argv) {
     if (options->unplugged) driver.unplug();
 
     telvane::BridgeServer server(driver, [&driver] { driver.shutdown(); });
-    if (!server.start(options->port)) {
-        std::fprintf(stderr, "cannot listen on 127.0.0.1:%u\n", static_cast<unsigned>(options->port));
+    if (!server.start(options->port, options->listen)) {
+        std::fprintf(stderr, "cannot listen on %s port %u\n", options->listen.c_str(),
+                     static_cast<unsigned>(options->port));
         return 1;
     }
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
     say(std::to_string(server.port()));
 
-    console(driver);
+    // The console reads on a thread of its own, so a signal ends the program even while it waits
+    // for a line.
+    std::thread(console, std::ref(driver)).detach();
+    while (!stopRequested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     server.stop();
-    return 0;
+    std::fflush(stdout);
+    // Not a return: the console thread may still be blocked reading standard input, and the
+    // normal exit would wait for the stream it holds.
+    std::_Exit(0);
 }

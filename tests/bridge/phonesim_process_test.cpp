@@ -68,6 +68,7 @@ public:
         ::close(stdin_);
         stdin_ = -1;
     }
+    void signal(int number) { kill(pid_, number); }
     void send(const std::string& line) {
         const std::string text = line + "\n";
         ASSERT_EQ(static_cast<ssize_t>(text.size()), ::write(stdin_, text.data(), text.size()));
@@ -141,20 +142,30 @@ TEST(PhonesimProcess, ServesThePhoneAndObeysItsConsole) {
     EXPECT_TRUE(client.listInterfaces().empty()); // nobody there any more
 }
 
-TEST(PhonesimProcess, EndOfInput_StopsItCleanlyEvenWhileAWaitIsPending) {
+TEST(PhonesimProcess, EndOfInput_KeepsServing_ASignalThenStopsItCleanlyEvenWhileAWaitIsPending) {
+    // As started in the background by a shell: its input ends at once.
     Phonesim sim({"--port", "0"});
     ASSERT_TRUE(sim.running());
     const auto address = parseBridgeAddress("tcp:127.0.0.1:" + sim.readLine());
     ASSERT_TRUE(address);
+    sim.closeInput();
+    EXPECT_EQ(-1, sim.waitExit(300));
     BridgeClient client(address->host, address->port);
     ASSERT_NE(0u, client.open(sim::kPhoneInterfacePath));
     std::thread watcher([&] { client.waitRemoval(sim::kPhoneInterfacePath); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    sim.closeInput();
+    sim.signal(SIGTERM);
     EXPECT_EQ(0, sim.waitExit());
     watcher.join(); // the wait ended with the connection
 }
 
+TEST(PhonesimProcess, InterruptWhileReadingItsConsole_StopsIt) {
+    Phonesim sim({"--port", "0"});
+    ASSERT_TRUE(sim.running());
+    ASSERT_FALSE(sim.readLine().empty());
+    sim.signal(SIGINT);
+    EXPECT_EQ(0, sim.waitExit());
+}
 
 TEST(PhonesimProcess, WatcherFollowsPlugAndUnplugOverTheBridge) {
     Phonesim sim({"--port", "0", "--modem", "COM7", "--unplugged"});
