@@ -1,0 +1,22 @@
+#include "platform/libusb/usb_device_choice.h"
+
+namespace telvane {
+
+namespace {
+constexpr std::string_view kUsb = "usb";
+}
+
+bool isUsbDeviceSpec(std::string_view spec) {
+    return spec == kUsb || (spec.size() > kUsb.size() && spec.substr(0, kUsb.size() + 1) == "usb:");
+}
+
+std::unique_ptr<LibusbDevicePort> makeUsbDevicePort(const std::string& spec, std::vector<UsbId> extraIds,
+                                                    LogSink& log) {
+    if (!isUsbDeviceSpec(spec)) return nullptr;
+    LibusbDevicePort::Settings settings;
+    settings.extraIds = std::move(extraIds);
+    if (spec != kUsb) settings.only = spec;
+    return std::make_unique<LibusbDevicePort>(std::move(settings), log);
+}
+
+} // namespace telvane
