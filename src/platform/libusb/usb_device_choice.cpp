@@ -7,7 +7,8 @@ constexpr std::string_view kUsb = "usb";
 }
 
 bool isUsbDeviceSpec(std::string_view spec) {
-    return spec == kUsb || (spec.size() > kUsb.size() && spec.substr(0, kUsb.size() + 1) == "usb:");
+    constexpr std::string_view prefix = "usb:";
+    return spec == kUsb || (spec.size() > prefix.size() && spec.substr(0, prefix.size()) == prefix);
 }
 
 std::unique_ptr<LibusbDevicePort> makeUsbDevicePort(const std::string& spec, std::vector<UsbId> extraIds,
