@@ -18,9 +18,9 @@ namespace telvane::sim {
 // The virtual phone on an emulated USB bus (umockdev): sysfs entries, usbfs device nodes and,
 // in modem mode, an ACM tty. Every control transfer to the command interface is handed to the
 // virtual driver as its control request, so the same phone model stands behind the
-// in-process, bridge and USB paths. A process whose libusb should see the phone runs with
-// libumockdev-preload from its start; it, or its children, create their libusb contexts after
-// this object exists.
+// in-process, bridge and USB paths. The process holding it runs with libumockdev-preload from
+// its start (the testbed's uevents reach libusb only through it), and so do its children that
+// use libusb; their libusb contexts start after this object exists and end before it goes.
 //
 // Bus 1: a root hub, the phone in port 4 (interfaces 0, foreign, and 8, the command
 // interface; in modem mode ACM interfaces and /dev/ttyACM0), and on request another maker's
