@@ -3,9 +3,9 @@
 //   telvane-usbphone [--profile NAME | --phone FILE] [--modem] -- COMMAND [ARGS...]
 // runs COMMAND with umockdev's preload library, so that its libusb finds the phone (as
 // usb:1-4:8; with --modem it first shows up as /dev/ttyACM0). Standard input steers the phone:
-// plug, unplug, quit. Exits with COMMAND's status once it ends.
+// plug, unplug, quit. SIGTERM and SIGINT are passed on to COMMAND. Exits with COMMAND's status
+// once it ends.
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,34 +22,25 @@
 
 #include "sim/phone_factory.h"
 #include "sim/usb/emulated_usb_phone.h"
+#include "sim/usb/preload.h"
 
 extern char** environ;
 
 namespace {
 
-constexpr const char* kPreload = "libumockdev-preload.so.0";
 constexpr int kConsolePollMs = 200;
+
+volatile sig_atomic_t commandPid = 0;
+
+// Asked to end (a script ending what it started): the command ends first, then we do.
+void passOn(int signal) {
+    if (commandPid > 0) kill(commandPid, signal);
+}
 
 int usage() {
     std::fprintf(stderr, "usage: telvane-usbphone [--profile NAME | --phone FILE] [--modem] -- COMMAND [ARGS...]\n"
                          "commands on standard input: plug, unplug, quit\n");
     return 2;
-}
-
-// The preload library has to be in this process too: the testbed's uevents reach only through
-// it. Runs this program again with it (and with AddressSanitizer, if built in, told that it
-// cannot be first); true when that is not needed.
-bool preloaded(char** argv) {
-    const char* current = std::getenv("LD_PRELOAD");
-    if (current != nullptr && std::strstr(current, kPreload) != nullptr) return true;
-    const std::string preload = current != nullptr && *current != '\0' ? std::string(kPreload) + ":" + current : kPreload;
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string asanOptions = std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
-    setenv("LD_PRELOAD", preload.c_str(), 1);
-    setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
-    execv("/proc/self/exe", argv);
-    std::fprintf(stderr, "cannot run myself again: %s\n", std::strerror(errno));
-    return false;
 }
 
 // The child's exit status once it has ended, -1 while it runs.
@@ -62,7 +53,8 @@ int exitStatus(pid_t child, bool wait) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!preloaded(argv)) return 1;
+    // The testbed's uevents reach libusb only through the preload library, in this process too.
+    if (!telvane::sim::runUnderUmockdevPreload(argv)) return 1;
     std::string profileName;
     std::string phoneFile;
     bool modem = false;
@@ -103,6 +95,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot run %s: %s\n", argv[command], std::strerror(spawned));
         return 127;
     }
+
+    commandPid = child;
+    struct sigaction forward{};
+    forward.sa_handler = passOn;
+    sigaction(SIGTERM, &forward, nullptr);
+    sigaction(SIGINT, &forward, nullptr);
 
     bool console = true;
     for (;;) {
