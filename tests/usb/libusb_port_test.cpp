@@ -77,6 +77,7 @@ TEST(LibusbPort, Discovery_PicksTheCommandInterfaceNeverTheForeignOne) {
     EXPECT_EQ(1, std::count(all.begin(), all.end(), EmulatedUsbPhone::kOtherMakerPath));
     EXPECT_EQ(std::vector<std::string>{EmulatedUsbPhone::kCommandPath}, only.listInterfaces());
     EXPECT_EQ(0u, only.open(EmulatedUsbPhone::kForeignPath));
+    EXPECT_EQ("", phone.log.text()); // not one of its interfaces: nothing to report
 }
 
 TEST(LibusbPort, OpenFailures_SayWhyInOneLine_OncePerCause) {

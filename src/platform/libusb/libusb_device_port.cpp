@@ -217,7 +217,7 @@ DeviceHandle LibusbDevicePort::open(const std::string& path) {
 
 DeviceHandle LibusbDevicePort::openInterface(const std::string& path, OpenFailure& failure) {
     const auto where = parseUsbPath(path);
-    if (!where) return 0; // not a USB path: never listed, nothing to say
+    if (!where || !acceptsPath(path)) return 0; // never listed here: nothing to say
     auto failed = [&failure](OpenFailure why) {
         failure = why;
         return DeviceHandle{0};
@@ -235,7 +235,6 @@ DeviceHandle LibusbDevicePort::openInterface(const std::string& path, OpenFailur
             return failed(OpenFailure::Other);
         }
     };
-    if (!acceptsPath(path)) return failed(OpenFailure::Gone);
 
     libusb_device* device = findDevice(*where);
     if (device == nullptr) return failed(OpenFailure::Gone);
