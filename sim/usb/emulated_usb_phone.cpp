@@ -527,8 +527,9 @@ void EmulatedUsbPhone::submit(Appearance& appearance, UMockdevIoctlClient* clien
     Resolved urb(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb));
     if (!urb) return finish(client, -1, EFAULT);
     usbdevfs_urb* fields = urbOf(urb.get());
-    if (fields->type != USBDEVFS_URB_TYPE_CONTROL || fields->buffer_length < static_cast<int>(kSetupSize))
-        return finish(client, -1, EINVAL);
+    if (fields->type != USBDEVFS_URB_TYPE_CONTROL || fields->buffer_length < static_cast<int>(kSetupSize) ||
+        fields->buffer_length > static_cast<int>(kSetupSize + 0xFFFF))
+        return finish(client, -1, EINVAL); // a control transfer's setup packet and at most 64 KiB of data
     Resolved buffer(urb.get(), offsetof(usbdevfs_urb, buffer), static_cast<std::size_t>(fields->buffer_length));
     if (!buffer) return finish(client, -1, EFAULT);
     ++submitted_;
