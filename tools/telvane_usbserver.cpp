@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
         const std::string_view option = argv[i];
         const std::string value = argv[i + 1];
         if (option == "--port" && parseListenPort(value, listenPort)) continue;
-        if (option == "--device" && isUsbDeviceSpec(value)) {
+        if (option == "--device" && isUsbDeviceChoice(value)) {
             device = value;
             continue;
         }

@@ -31,12 +31,12 @@ TEST(UsbNames, UsbIds_AreTwoHexNumbers_AndAddToTheMakersDevices) {
 }
 
 TEST(UsbDeviceChoice, UsbAndUsbPath_AreUsbDevices_NothingElse) {
-    EXPECT_TRUE(isUsbDeviceSpec("usb"));
-    EXPECT_TRUE(isUsbDeviceSpec("usb:1-4:8"));
-    for (const char* spec : {"usb:", "usbx", "virtual", "tcp:127.0.0.1:5000", ""}) {
-        EXPECT_FALSE(isUsbDeviceSpec(spec)) << spec;
+    EXPECT_TRUE(isUsbDeviceChoice("usb"));
+    EXPECT_TRUE(isUsbDeviceChoice("usb:1-4:8"));
+    for (const char* device : {"usb:", "usbx", "virtual", "tcp:127.0.0.1:5000", ""}) {
+        EXPECT_FALSE(isUsbDeviceChoice(device)) << device;
         NullLog log;
-        EXPECT_EQ(nullptr, makeUsbDevicePort(spec, {}, log)) << spec;
+        EXPECT_EQ(nullptr, makeUsbDevicePort(device, {}, log)) << device;
     }
 }
 

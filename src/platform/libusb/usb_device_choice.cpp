@@ -6,17 +6,17 @@ namespace {
 constexpr std::string_view kUsb = "usb";
 }
 
-bool isUsbDeviceSpec(std::string_view spec) {
+bool isUsbDeviceChoice(std::string_view device) {
     constexpr std::string_view prefix = "usb:";
-    return spec == kUsb || (spec.size() > prefix.size() && spec.substr(0, prefix.size()) == prefix);
+    return device == kUsb || (device.size() > prefix.size() && device.substr(0, prefix.size()) == prefix);
 }
 
-std::unique_ptr<LibusbDevicePort> makeUsbDevicePort(const std::string& spec, std::vector<UsbId> extraIds,
+std::unique_ptr<LibusbDevicePort> makeUsbDevicePort(const std::string& device, std::vector<UsbId> extraIds,
                                                     LogSink& log) {
-    if (!isUsbDeviceSpec(spec)) return nullptr;
+    if (!isUsbDeviceChoice(device)) return nullptr;
     LibusbDevicePort::Settings settings;
     settings.extraIds = std::move(extraIds);
-    if (spec != kUsb) settings.only = spec;
+    if (device != kUsb) settings.only = device;
     return std::make_unique<LibusbDevicePort>(std::move(settings), log);
 }
 

@@ -14,12 +14,12 @@ namespace telvane {
 inline constexpr const char* kDefaultNativeDevice = "usb";
 
 // True for "usb" and "usb:PATH".
-bool isUsbDeviceSpec(std::string_view spec);
+bool isUsbDeviceChoice(std::string_view device);
 
 // The libusb port for "usb" (every phone) or "usb:PATH" (only that interface, "usb:1-4:8", or
-// that device's interfaces, "usb:1-4"); null for any other spec. extraIds are the `--usb-id`
+// that device's interfaces, "usb:1-4"); null for any other choice. extraIds are the `--usb-id`
 // devices taken besides the maker's; the port logs its open failures to log.
-std::unique_ptr<LibusbDevicePort> makeUsbDevicePort(const std::string& spec, std::vector<UsbId> extraIds,
+std::unique_ptr<LibusbDevicePort> makeUsbDevicePort(const std::string& device, std::vector<UsbId> extraIds,
                                                     LogSink& log);
 
 } // namespace telvane
