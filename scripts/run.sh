@@ -4,9 +4,16 @@
 # connects, and saves a picture of the window as build/telvane.png. Without a display it starts
 # Xvfb, and ends the program once the picture is saved; with a display the window stays open
 # until you close it. Extra arguments go to telvane.exe (e.g. --device virtual:flat).
+#   scripts/run.sh --usb            the window on a real phone plugged into this machine, served
+#                                   to telvane.exe by telvane-usbserver (libusb) over the bridge
+#   scripts/run.sh --usb-emulated   the same road with the virtual phone on an emulated USB bus
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+usb=""
+case "${1:-}" in
+  --usb | --usb-emulated) usb=$1; shift ;;
+esac
 "$root/scripts/setup.sh"
 # shellcheck source=lib/wine.sh
 . "$root/scripts/lib/wine.sh"
@@ -22,6 +29,12 @@ echo "Building telvane.exe..."
 quiet cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
 quiet cmake --build "$build" -j"$(nproc)" --target telvane
 exe="$build/src/ui/win32/telvane.exe"
+if [ -n "$usb" ]; then
+  echo "Building telvane-usbserver..."
+  native="$root/build/native"
+  quiet cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Debug
+  quiet cmake --build "$native" -j"$(nproc)" --target telvane-usbserver telvane-usbphone
+fi
 
 # The setting is read from beside the program.
 printf '[General]\r\nAutoFileList=1\r\n' >"${exe%.exe}.ini"
@@ -38,10 +51,15 @@ fi
 headless=0
 [ -z "${DISPLAY:-}" ] && headless=1
 program_pid=""
+server_pid=""
 finish() {
   if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
     kill "$program_pid" 2>/dev/null || true
     wait "$program_pid" 2>/dev/null || true
+  fi
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
   fi
   if [ "$headless" = 1 ]; then wineserver -k 2>/dev/null || true; fi
   display_release
@@ -49,11 +67,36 @@ finish() {
 trap finish EXIT
 display_ensure
 
+device="virtual:tree"
+phone="the virtual phone"
+if [ -n "$usb" ]; then
+  server=("$native/tools/telvane-usbserver")
+  phone="the phone on USB"
+  if [ "$usb" = --usb-emulated ]; then
+    server=("$native/sim/usb/telvane-usbphone" -- "${server[@]}")
+    phone="the virtual phone on an emulated USB bus"
+  fi
+  portfile="$build/usbserver.port"
+  rm -f "$portfile"
+  "${server[@]}" --port 0 >"$portfile" </dev/null &
+  server_pid=$!
+  for _ in $(seq 1 100); do
+    [ -s "$portfile" ] && break
+    sleep 0.1
+  done
+  port=$(head -n 1 "$portfile" 2>/dev/null || true)
+  if [ -z "$port" ]; then
+    echo "telvane-usbserver did not start" >&2
+    exit 1
+  fi
+  device="tcp:127.0.0.1:$port"
+fi
+
 picture="$root/build/telvane.png"
 bitmap="$build/telvane-window.bmp"
 rm -f "$bitmap" "$picture"
-echo "Starting telvane.exe on the virtual phone..."
-wine "$exe" --device virtual:tree --screenshot "$(winepath -w "$bitmap")" "$@" &
+echo "Starting telvane.exe on $phone..."
+wine "$exe" --device "$device" --screenshot "$(winepath -w "$bitmap")" "$@" &
 program_pid=$!
 
 # The program saves its picture once the phone's files are listed.
@@ -71,7 +114,7 @@ if [ ! -f "$bitmap" ]; then
 fi
 convert "$bitmap" "$picture"
 rm -f "$bitmap"
-echo "The window, with the virtual phone's files: ${picture#"$root"/}"
+echo "The window, with the files of $phone: ${picture#"$root"/}"
 
 if [ "$headless" = 1 ]; then
   echo "No display: telvane.exe has been ended."

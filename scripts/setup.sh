@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
+  libusb-1.0-0-dev umockdev libumockdev-dev
   googletest libgtest-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64

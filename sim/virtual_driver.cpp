@@ -315,6 +315,11 @@ std::uint32_t VirtualDriver::openHandleCount() const {
     return static_cast<std::uint32_t>(handles_.size());
 }
 
+std::uint64_t VirtualDriver::plugCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return generation_;
+}
+
 std::vector<std::string> VirtualDriver::modemWrites() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return modemWrites_;

@@ -61,6 +61,7 @@ public:
     std::uint32_t openHandleCount() const;         // handles opened and not yet closed
     std::uint32_t closedHandleUses() const;        // requests or closes on a handle already closed
     std::vector<std::string> modemWrites() const;  // every modem write, as text
+    std::uint64_t plugCount() const;               // plug-ins so far, the first included (a restart is one)
     // Runs f on the phone under the driver's lock.
     template <class F>
     auto withPhone(F f) {

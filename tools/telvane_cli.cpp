@@ -1,12 +1,14 @@
 // telvane-cli: a short scripted session with a phone, printing the log as it goes.
+//   telvane-cli [--device usb[:PATH]]        a phone on this machine's USB, through libusb (the default)
 //   telvane-cli --device tcp:HOST:PORT      a phone served by telvane-phonesim (or any bridge server)
 //   telvane-cli --device virtual[:PROFILE]  the virtual phone, in this process
-// Switches a modem-mode phone over, finds its command interface, shows its volume, model, free
-// space and files, then suspends and restarts it. Exit status 0 when all of it worked.
+// --usb-id VID:PID takes that USB device for a phone too. Switches a modem-mode phone over,
+// finds its command interface, shows its volume, model, free space and files, then suspends
+// and restarts it; with "info" last, only the volume, model and free space. Exit status 0
+// when all of it worked.
 
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "link/command_transport.h"
 #include "link/discovery.h"
 #include "link/usb_channel.h"
+#include "platform/libusb/usb_device_choice.h"
 #include "services/file_list.h"
 #include "services/fs_commands.h"
 #include "services/phone_info.h"
@@ -31,8 +34,11 @@ using namespace telvane;
 constexpr std::uint16_t kModelSeem = 0x0117;
 constexpr std::uint16_t kModelRecord = 1;
 constexpr std::size_t kFilesShown = 20;
+// A phone switched out of modem mode takes a few seconds to come back with its command interface.
+constexpr int kSwitchWaitSeconds = 8;
 
-std::unique_ptr<DevicePort> makePort(const std::string& device) {
+std::unique_ptr<DevicePort> makePort(const std::string& device, const std::vector<UsbId>& usbIds, LogSink& log) {
+    if (auto usb = makeUsbDevicePort(device, usbIds, log)) return usb;
     if (device == "virtual" || device.rfind("virtual:", 0) == 0) {
         std::string error;
         const std::string profile = device == "virtual" ? "" : device.substr(8);
@@ -59,8 +65,9 @@ bool runCommand(LogSink& log, const char* name, int result) {
     return result == 0;
 }
 
-// Volume, model, free space and the file list, as the window would show them.
-bool showPhone(FsCommands& fs, SeemCommands& seems, FileList& files, LogSink& log) {
+// Volume, model, free space and (unless only the identity is asked for) the file list, as the
+// window would show them.
+bool showPhone(FsCommands& fs, SeemCommands& seems, FileList& files, LogSink& log, bool identityOnly) {
     PhoneInfo info;
     if (fs.FsVolumeName(info.volume) != 0) return runCommand(log, "Volume name", -1);
     wideBeToHost(info.volume);
@@ -70,6 +77,7 @@ bool showPhone(FsCommands& fs, SeemCommands& seems, FileList& files, LogSink& lo
     if (fs.FsFreeSpace(info.volume, info.freeSpace) != 0) return runCommand(log, "Free space", -1);
     log.appendLog("Volume: " + narrow(info.volumeText()) + ", model: " + narrow(info.modelText()) +
                   ", free space: " + std::to_string(info.freeSpace / 1024) + " KBytes\r\n");
+    if (identityOnly) return true;
 
     NullProgress progress;
     if (files.readFileList(fs, progress) != 0) return runCommand(log, "File list", -1);
@@ -83,22 +91,38 @@ bool showPhone(FsCommands& fs, SeemCommands& seems, FileList& files, LogSink& lo
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: telvane-cli --device tcp:HOST:PORT | virtual[:PROFILE]\n");
+    std::fprintf(stderr, "usage: telvane-cli [--device usb[:PATH] | tcp:HOST:PORT | virtual[:PROFILE]] "
+                         "[--usb-id VID:PID]... [info]\n");
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || std::strcmp(argv[1], "--device") != 0) return usage();
-    const std::string device = argv[2];
-    auto port = makePort(device);
+    std::string device = kDefaultNativeDevice;
+    std::vector<UsbId> usbIds;
+    bool identityOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--device" && i + 1 < argc) {
+            device = argv[++i];
+        } else if (arg == "--usb-id" && i + 1 < argc) {
+            const auto id = parseUsbId(argv[++i]);
+            if (!id) return usage();
+            usbIds.push_back(*id);
+        } else if (arg == "info" && i + 1 == argc) {
+            identityOnly = true;
+        } else {
+            return usage();
+        }
+    }
+
+    StdoutLog log;
+    auto port = makePort(device, usbIds, log);
     if (!port) {
         std::fprintf(stderr, "unusable device: %s\n", device.c_str());
         return usage();
     }
-
-    StdoutLog log;
     SteadyClock clock;
     PhoneLink link;
     UsbChannel channel(*port, link, log);
@@ -112,9 +136,12 @@ int main(int argc, char** argv) {
     if (queryModemPort(*port, modem) == 0) {
         log.appendLog("Modem on " + modem + ", switching it over\r\n");
         switchModemToP2k(*port, modem);
-        clock.sleepMs(1000);
+        for (int second = 0; second < kSwitchWaitSeconds && link.handle() == 0; ++second) {
+            clock.sleepMs(1000);
+            findPhoneInterface(*port, link, channel);
+        }
     }
-    findPhoneInterface(*port, link, channel);
+    if (link.handle() == 0) findPhoneInterface(*port, link, channel);
     if (link.handle() == 0) {
         log.appendLog("Phone not found\r\n");
         return 1;
@@ -122,9 +149,11 @@ int main(int argc, char** argv) {
     log.appendLog("Phone: " + link.devicePath() + "\r\n");
     link.setConnected(true);
 
-    bool ok = showPhone(fs, seems, files, log);
-    ok = runCommand(log, "Suspend", seems.suspendPhone()) && ok;
-    ok = runCommand(log, "Restart", seems.restartPhone()) && ok;
+    bool ok = showPhone(fs, seems, files, log, identityOnly);
+    if (!identityOnly) {
+        ok = runCommand(log, "Suspend", seems.suspendPhone()) && ok;
+        ok = runCommand(log, "Restart", seems.restartPhone()) && ok;
+    }
 
     const DeviceHandle handle = link.handle();
     link.setConnected(false);

@@ -15,7 +15,8 @@ int queryModemPort(DevicePort& port, std::string& name) {
     if (value.size() >= kPortNameCapacity) value.resize(kPortNameCapacity - 1);
     // A registry text may carry its terminator and whatever followed; the name ends at the first zero.
     value = value.substr(0, std::strlen(value.c_str()));
-    if (value.compare(0, 3, "COM") != 0) return -1;
+    // Windows names the port "COM7"; on Linux it is the tty's device node ("/dev/ttyACM0").
+    if (value.compare(0, 3, "COM") != 0 && value.compare(0, 5, "/dev/") != 0) return -1;
     name = value;
     return 0;
 }

@@ -13,7 +13,7 @@ inline constexpr const char* kCommandInterfaceName = "Motorola Test Command";
 inline constexpr const char* kModeSwitchCommand = "at+mode=8\r\n";
 
 // 0 and the port name when the platform lists a modem port for the phone (a name starting
-// with "COM"), -1 otherwise. Watcher thread.
+// with "COM", or a device node starting with "/dev/"), -1 otherwise. Watcher thread.
 int queryModemPort(DevicePort& port, std::string& name);
 
 // Writes the mode-switch command to the modem port; 0 when written, -1 otherwise. Watcher thread.

@@ -210,6 +210,16 @@ TEST(Discovery, ModemPortMustStartWithCom) {
     EXPECT_EQ(-1, queryModemPort(driver, name));
 }
 
+TEST(Discovery, LinuxTtyNode_IsAModemPortToo) {
+    VirtualDriver driver;
+    std::string name;
+    driver.setModemPort("/dev/ttyACM0");
+    EXPECT_EQ(0, queryModemPort(driver, name));
+    EXPECT_EQ("/dev/ttyACM0", name);
+    driver.setModemPort("dev/ttyACM0");
+    EXPECT_EQ(-1, queryModemPort(driver, name));
+}
+
 TEST(Discovery, NoInterfaces_LeavesTheLinkDownSilently) {
     VirtualDriver driver;
     driver.unplug();
