@@ -5,7 +5,7 @@
 #include "ui/desktop.h"
 #include "ui/file_command_handler.h"
 #include "ui/file_operations.h"
-#include "ui/phone_session.h"
+#include "session/phone_session.h"
 #include "ui/seem_transfers.h"
 
 namespace telvane {

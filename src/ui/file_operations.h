@@ -7,7 +7,7 @@
 #include "services/file_list.h"
 #include "ui/browser_views.h"
 #include "ui/desktop.h"
-#include "ui/phone_session.h"
+#include "session/phone_session.h"
 
 namespace telvane {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "ui/desktop.h"
-#include "ui/phone_session.h"
+#include "session/phone_session.h"
 
 namespace telvane {
 

@@ -11,7 +11,7 @@
 #include "support/capture_log.h"
 #include "support/fake_clock.h"
 #include "ui/fake_view_controls.h"
-#include "ui/phone_session.h"
+#include "session/phone_session.h"
 
 namespace telvane {
 namespace {

@@ -17,7 +17,7 @@
 #include "ui/browser_views.h"
 #include "ui/fake_view_controls.h"
 #include "ui/file_commands.h"
-#include "ui/phone_session.h"
+#include "session/phone_session.h"
 
 namespace telvane::test {
 

@@ -8,7 +8,7 @@
 #include "support/capture_log.h"
 #include "support/fake_clock.h"
 #include "ui/ini_path.h"
-#include "ui/phone_session.h"
+#include "session/phone_session.h"
 #include "ui/start_options.h"
 
 namespace telvane {

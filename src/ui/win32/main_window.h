@@ -8,7 +8,7 @@
 #include "link/device_port.h"
 #include "ui/browser_views.h"
 #include "ui/file_command_handler.h"
-#include "ui/phone_session.h"
+#include "session/phone_session.h"
 #include "ui/win32/tray_icon.h"
 #include "ui/win32/win32_view_controls.h"
 #include "ui/win32/window_log.h"

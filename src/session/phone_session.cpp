@@ -1,4 +1,4 @@
-#include "ui/phone_session.h"
+#include "session/phone_session.h"
 
 #include <chrono>
 
