@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "services/file_transfer.h"
 #include "ui/pc_file_name.h"
 
 namespace telvane {
@@ -30,11 +31,19 @@ constexpr const char* kCannotCreate = " Fail: cannot create file\r\n";
 constexpr const char* kCannotWrite = " Fail: cannot write\r\n";
 constexpr const char* kDeleteFail = " Fail!\r\n";
 
-// The phone needs a moment between the steps of a download.
-constexpr std::uint32_t kDownloadPauseMs = 32;
 constexpr std::uint32_t kMaxAttribute = 0x10000;
 // Sizes a phone record can give that are no file size.
 constexpr std::uint32_t kNoSize = 0xFFFFFFFF;
+
+// A download's bytes, straight into its PC file.
+class PcFileSink final : public ByteSink {
+public:
+    explicit PcFileSink(PcFile& file) : file_(file) {}
+    bool write(std::span<const std::uint8_t> bytes) override { return file_.writeAll(bytes); }
+
+private:
+    PcFile& file_;
+};
 
 std::string deleteQuestion(std::string_view name) {
     std::string text = kDeleteQuestion;
@@ -162,17 +171,18 @@ FileOperations::Step FileOperations::uploadFile(const ChosenFile& chosen, std::u
 
     const std::uint32_t entrySize = session_.files.recordSize();
     if (entrySize != 0 && phoneName.size() > entrySize - fs::kNameOverhead) return Step::Stop;
-    FsCommands& fs = session_.fs;
-    if (fs.FsOpen(phoneName, 0) != 0) return Step::Stop;
-    if (fs.FsWrite(bytes) != 0) {
+    switch (writePhoneFile(session_.fs, phoneName, bytes)) {
+    case TransferOutcome::Done:
+        break;
+    case TransferOutcome::WriteFailed:
         // The phone refused the data: the file is not there as it is on the PC.
         log(kCannotWritePhoneFile);
-        fs.FsClose();
         return Step::Stop;
-    }
-    if (fs.FsClose() != 0) {
+    case TransferOutcome::CloseFailed:
         log(kCannotClosePhoneFile);
         return Step::Stop;
+    default:
+        return Step::Stop; // not opened: the transaction has said why
     }
     log(kOk);
     return Step::Done;
@@ -232,30 +242,19 @@ bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen) {
         return false;
     };
 
-    FsCommands& fs = session_.fs;
-    if (fs.FsOpen(name, attribute) != 0) return discard(kCannotOpen);
-    session_.clock.sleepMs(kDownloadPauseMs);
-    if (fs.FsSeek(0, 0) != 0) {
-        fs.FsClose();
+    PcFileSink sink(file);
+    switch (readPhoneFile(session_.fs, session_.clock, name, attribute, size, sink)) {
+    case TransferOutcome::Done:
+        break;
+    case TransferOutcome::OpenFailed:
+        return discard(kCannotOpen);
+    case TransferOutcome::SeekFailed:
         return discard(kCannotSeek);
+    case TransferOutcome::ReadFailed:
+        return discard(kCannotRead);
+    default:
+        return discard(kCannotWrite);
     }
-    session_.clock.sleepMs(kDownloadPauseMs);
-    std::array<std::uint8_t, fs::kMaxTransfer> piece;
-    for (std::uint32_t done = 0; done < size;) {
-        const std::uint32_t n = std::min<std::uint32_t>(size - done, fs::kMaxTransfer);
-        const std::span<std::uint8_t> bytes(piece.data(), n);
-        if (fs.FsRead(bytes) != 0) {
-            fs.FsClose();
-            return discard(kCannotRead);
-        }
-        if (!file.writeAll(bytes)) {
-            fs.FsClose();
-            return discard(kCannotWrite);
-        }
-        done += n;
-    }
-    session_.clock.sleepMs(kDownloadPauseMs);
-    fs.FsClose();
     if (!file.close()) return discard(kCannotWrite);
     log(kOk);
     return true;

@@ -3,6 +3,7 @@
 
 #include "recording_progress.h"
 #include "services/file_list.h"
+#include "services/file_transfer.h"
 #include "services/fs_commands.h"
 #include "services/phone_info.h"
 #include "services/seem_commands.h"
@@ -178,6 +179,39 @@ TEST_P(PhoneServices, PhoneLevelFaults_ReachTheServicesAsTheirFailures) {
     fault("count=200*1");
     EXPECT_NE(0, list.readFileList(fs, progress));
     EXPECT_EQ(profile.files.size(), list.recordsReceived());
+}
+
+// Keeps what arrives; counts the pieces it was told of and stops after `stopAfter` of them.
+struct KeepingWatch final : ByteSink, TransferWatch {
+    bool write(std::span<const std::uint8_t> bytes) override {
+        kept.insert(kept.end(), bytes.begin(), bytes.end());
+        return true;
+    }
+    void moved(std::uint32_t bytes) override {
+        pieces.push_back(bytes);
+    }
+    bool stopRequested() override { return pieces.size() >= stopAfter; }
+    Bytes kept;
+    std::vector<std::uint32_t> pieces;
+    std::size_t stopAfter = ~std::size_t{0};
+};
+
+TEST_P(PhoneServices, FileTransfers_PieceByPieceBothWays_AStopBetweenPiecesClosesTheFile) {
+    Bytes bytes(2500);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 13);
+    KeepingWatch up;
+    ASSERT_EQ(TransferOutcome::Done, writePhoneFile(fs, prefix() + "t.bin", bytes, &up));
+    EXPECT_EQ((std::vector<std::uint32_t>{1024, 1024, 452}), up.pieces);
+
+    KeepingWatch down;
+    ASSERT_EQ(TransferOutcome::Done, readPhoneFile(fs, clock, prefix() + "t.bin", 0, 2500, down, &down));
+    EXPECT_EQ(bytes, down.kept);
+
+    KeepingWatch stopped;
+    stopped.stopAfter = 1;
+    EXPECT_EQ(TransferOutcome::Stopped, readPhoneFile(fs, clock, prefix() + "t.bin", 0, 2500, stopped, &stopped));
+    EXPECT_EQ(1024u, stopped.kept.size());
+    EXPECT_FALSE(driver->withPhone([](sim::VirtualPhone& p) { return p.fileSystem().openName().has_value(); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(BuiltInPhones, PhoneServices, ::testing::Values("tree", "flat"));
