@@ -9,6 +9,7 @@
 #include "bridge_peers.h"
 #include "common/byte_order.h"
 #include "sim/virtual_driver.h"
+#include "support/forwarding_port.h"
 
 namespace telvane {
 namespace {
@@ -134,17 +135,13 @@ TEST_F(BridgeServerTest, Stop_ClosesHandlesLeftOpen) {
 }
 
 // The virtual driver with a slow request, noting which calls overlapped.
-class OverlapWatchPort final : public DevicePort {
+class OverlapWatchPort final : public test::ForwardingPort {
 public:
-    explicit OverlapWatchPort(DevicePort& inner) : inner_(inner) {}
+    explicit OverlapWatchPort(DevicePort& inner) : ForwardingPort(inner) {}
     std::atomic<int> mostAtOnce{0};
     std::atomic<bool> requestRunning{false};
     std::atomic<bool> closedDuringRequest{false};
 
-    std::string modemPort() override { return inner_.modemPort(); }
-    bool writeModem(const std::string& p, std::span<const std::uint8_t> b) override { return inner_.writeModem(p, b); }
-    std::vector<std::string> listInterfaces() override { return inner_.listInterfaces(); }
-    DeviceHandle open(const std::string& path) override { return inner_.open(path); }
     RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                           std::span<std::uint8_t> output, std::uint32_t limitMs) override {
         Call call(*this);
@@ -159,7 +156,6 @@ public:
         if (requestRunning.load()) closedDuringRequest.store(true);
         inner_.close(handle);
     }
-    void waitRemoval(const std::string& path) override { inner_.waitRemoval(path); }
 
 private:
     struct Call {
@@ -172,7 +168,6 @@ private:
         ~Call() { port_.atOnce_.fetch_sub(1); }
         OverlapWatchPort& port_;
     };
-    DevicePort& inner_;
     std::atomic<int> atOnce_{0};
 };
 

@@ -11,6 +11,7 @@
 #include "sim/virtual_driver.h"
 #include "support/capture_log.h"
 #include "support/fake_clock.h"
+#include "support/forwarding_port.h"
 #include "support/recording_listener.h"
 
 namespace telvane {
@@ -153,16 +154,12 @@ TEST_F(ConnectionWatcherTest, UnplugDuringCommands_CommandsFailAndClosedHandleIs
 }
 
 // Records what the link held while each interface string was being read.
-class ProbeWatchPort final : public DevicePort {
+class ProbeWatchPort final : public test::ForwardingPort {
 public:
-    ProbeWatchPort(DevicePort& inner, PhoneLink& link) : inner_(inner), link_(link) {}
+    ProbeWatchPort(DevicePort& inner, PhoneLink& link) : ForwardingPort(inner), link_(link) {}
     std::vector<DeviceHandle> linkHandlesSeen;
     std::vector<DeviceHandle> probed;
 
-    std::string modemPort() override { return inner_.modemPort(); }
-    bool writeModem(const std::string& p, std::span<const std::uint8_t> b) override { return inner_.writeModem(p, b); }
-    std::vector<std::string> listInterfaces() override { return inner_.listInterfaces(); }
-    DeviceHandle open(const std::string& path) override { return inner_.open(path); }
     RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                           std::span<std::uint8_t> output, std::uint32_t limitMs) override {
         if (code == UsbChannel::kInterfaceStringCode) {
@@ -171,11 +168,8 @@ public:
         }
         return inner_.request(handle, code, input, output, limitMs);
     }
-    void close(DeviceHandle handle) override { inner_.close(handle); }
-    void waitRemoval(const std::string& path) override { inner_.waitRemoval(path); }
 
 private:
-    DevicePort& inner_;
     PhoneLink& link_;
 };
 
