@@ -254,18 +254,18 @@ int main(int argc, char** argv) {
                                   ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
 
+    // The download first: it is the figure most easily disturbed by what ran before it.
     bool fills = true;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--no-fills") fills = false;
+        const std::string arg = argv[i];
+        if (arg == "--no-fills") fills = false;
+        if (arg == "--bridge" && i + 1 < argc) bridgeDownload(argv[i + 1]);
     }
     if (fills) {
         fill("Window fill, flat, 1,000 files", flatFillPhone(1000), false);
         fill("Window fill, flat, 10,000 files", flatFillPhone(10000), false);
         fill("Window fill, tree, 1,000 files in 10 folders", treeFillPhone(1000, 10), true);
         fill("Window fill, tree, 10,000 files in 100 folders", treeFillPhone(10000, 100), true);
-    }
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::string(argv[i]) == "--bridge") bridgeDownload(argv[i + 1]);
     }
     ExitProcess(0);
 }

@@ -60,7 +60,7 @@ void setSendTimeout(NativeSocket s) {
     setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
 }
 bool timedOut(int e) { return e == WSAETIMEDOUT; }
-// The receive waits by itself, up to ms (0: without limit). Under Wine a poll before every
+// The receive waits by itself, up to ms. Under Wine a poll before every
 // receive costs a round trip through its server, more than the receive itself.
 constexpr bool kReceiveTimesOut = true;
 void setReceiveTimeout(NativeSocket s, std::uint32_t ms) {
@@ -250,16 +250,18 @@ RecvStatus Socket::recvExact(std::span<std::uint8_t> buffer, std::optional<std::
     while (got < buffer.size()) {
         if (timeoutMs && kReceiveTimesOut) {
             const auto left = static_cast<std::uint32_t>(remainingMs(deadline));
-            if (left == 0) return RecvStatus::TimedOut; // 0 would mean no limit
-            if (left != receiveTimeoutMs_) setReceiveTimeout(s_, left);
-            receiveTimeoutMs_ = left;
+            if (left == 0) return RecvStatus::TimedOut;
+            // Never armed longer than the time left, so no receive waits past its deadline. A
+            // shorter one stands (its expiry only means another look), so callers whose waits
+            // differ do not set it anew on every receive.
+            if (receiveTimeoutMs_ == 0 || receiveTimeoutMs_ > left) {
+                setReceiveTimeout(s_, left);
+                receiveTimeoutMs_ = left;
+            }
         } else if (timeoutMs) {
             int ready = waitReady(s_, POLLIN, remainingMs(deadline));
             if (ready == 0) return RecvStatus::TimedOut;
             if (ready < 0) return RecvStatus::Failed;
-        } else if (receiveTimeoutMs_ != 0) {
-            setReceiveTimeout(s_, 0);
-            receiveTimeoutMs_ = 0;
         }
         const std::size_t missing = buffer.size() - got;
         // A large rest goes straight to the caller; a small one brings what follows it along.
@@ -274,7 +276,11 @@ RecvStatus Socket::recvExact(std::span<std::uint8_t> buffer, std::optional<std::
         if (n == 0) return RecvStatus::Closed;
         const int error = lastError();
         if (interrupted(error)) continue;
-        if (timedOut(error)) return RecvStatus::TimedOut;
+        if (timedOut(error)) {
+            // An armed timeout shorter than this wait has run out, not the wait itself.
+            if (!timeoutMs || remainingMs(deadline) > 0) continue;
+            return RecvStatus::TimedOut;
+        }
         return resetByPeer(error) ? RecvStatus::Closed : RecvStatus::Failed;
     }
     return RecvStatus::Ok;

@@ -61,8 +61,7 @@ private:
     // arrive together: one receive, and one wait, takes both.
     std::vector<std::uint8_t> received_;
     std::size_t receivedAt_ = 0;
-    // The receive timeout the system holds for this socket where receives time out by
-    // themselves (0: none); set again only when a wait needs another.
+    // The receive timeout armed on this socket where receives time out by themselves (0: none).
     std::uint32_t receiveTimeoutMs_ = 0;
 };
 
