@@ -127,6 +127,18 @@ Bytes pattern(std::size_t size, std::uint8_t seed) {
 
 // --- The dialogs alone
 
+// A choice of several files: the folder first, then the names (here sorted).
+std::string chosenFolder(const FileDialogSetup& setup) {
+    return setup.choice.data();
+}
+std::vector<std::string> chosenNames(const FileDialogSetup& setup) {
+    const char* p = setup.choice.data();
+    std::vector<std::string> names;
+    for (p += std::strlen(p) + 1; *p != '\0'; p += std::strlen(p) + 1) names.emplace_back(p);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 class Win32DialogsTest : public ::testing::Test {
 protected:
     Win32DialogsTest() : folder(tempFolder("telvane-dialogs")) {
@@ -165,13 +177,8 @@ TEST_F(Win32DialogsTest, OpenDialog_SeveralFilesGiveTheFolderThenTheNames) {
     script.names.push_back("\"one.bin\" \"two.bin\"");
     setup.options = FileDialogSetup::kExplorerMultiSelect;
     ASSERT_TRUE(dialogs.openFileDialog(setup));
-    const char* p = setup.choice.data();
-    EXPECT_EQ(folder, std::string(p));
-    p += std::strlen(p) + 1;
-    std::vector<std::string> names;
-    for (; *p != '\0'; p += std::strlen(p) + 1) names.emplace_back(p);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{"one.bin", "two.bin"}), names);
+    EXPECT_EQ(folder, chosenFolder(setup));
+    EXPECT_EQ((std::vector<std::string>{"one.bin", "two.bin"}), chosenNames(setup));
 }
 
 // Forty files in the dialog's folder, and the file-name field's text that chooses them all.
@@ -203,13 +210,8 @@ TEST_F(Win32DialogsTest, OpenDialog_FortyNamesBeyondOnePathsRoom_AllComeBackAfte
     ASSERT_TRUE(dialogs.openFileDialog(setup));
     EXPECT_FALSE(setup.choiceTooLarge);
     ASSERT_EQ(FileDialogSetup::kChoiceBufferSize, setup.choice.size());
-    const char* p = setup.choice.data();
-    EXPECT_EQ(folder, std::string(p));
-    p += std::strlen(p) + 1;
-    std::vector<std::string> names;
-    for (; *p != '\0'; p += std::strlen(p) + 1) names.emplace_back(p);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(chosen.names, names);
+    EXPECT_EQ(folder, chosenFolder(setup));
+    EXPECT_EQ(chosen.names, chosenNames(setup));
 }
 
 TEST_F(Win32DialogsTest, OpenDialog_ChoiceBeyondItsBuffer_IsReportedAsSuch) {
