@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTELVANE_TESTS=OFF &&
+if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTELVANE_TESTS=OFF -DTELVANE_BENCH=ON &&
        cmake --build "$build" -j"$(nproc)" --target telvane-usb-bench; } >"$log" 2>&1; then
   cat "$log" >&2
   exit 1

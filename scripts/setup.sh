@@ -11,7 +11,16 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 xvfb x11-utils imagemagick
+  # Wine's 32-bit part, which runs the 32-bit build; from the i386 architecture added below.
+  wine32:i386
 )
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Adding the i386 architecture (for Wine's 32-bit part)"
+  $sudo dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,8 +31,6 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

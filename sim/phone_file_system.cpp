@@ -9,20 +9,23 @@ bool PhoneFileSystem::nameValid(std::string_view name) const {
 }
 
 PhoneFile* PhoneFileSystem::findMutable(std::string_view name) {
-    for (auto& f : files_)
-        if (f.name == name) return &f;
-    return nullptr;
+    const auto at = index_.find(name);
+    return at == index_.end() ? nullptr : &files_[at->second];
 }
 
 const PhoneFile* PhoneFileSystem::find(std::string_view name) const {
-    for (const auto& f : files_)
-        if (f.name == name) return &f;
-    return nullptr;
+    const auto at = index_.find(name);
+    return at == index_.end() ? nullptr : &files_[at->second];
+}
+
+void PhoneFileSystem::append(PhoneFile file) {
+    index_.emplace(file.name, files_.size());
+    files_.push_back(std::move(file));
 }
 
 bool PhoneFileSystem::add(PhoneFile file) {
     if (!nameValid(file.name) || find(file.name) != nullptr) return false;
-    files_.push_back(std::move(file));
+    append(std::move(file));
     return true;
 }
 
@@ -38,7 +41,7 @@ FsOutcome PhoneFileSystem::open(std::string_view name, std::uint32_t attribute) 
     if (!nameValid(name)) return FsOutcome::BadName;
     PhoneFile* file = findMutable(name);
     if (file == nullptr) {
-        files_.push_back(PhoneFile{std::string(name), 0, 0, {}});
+        append(PhoneFile{std::string(name), 0, 0, {}});
         file = &files_.back();
     }
     file->attribute = static_cast<std::uint16_t>(attribute);
@@ -103,12 +106,16 @@ FsOutcome PhoneFileSystem::close() {
 }
 
 FsOutcome PhoneFileSystem::remove(std::string_view name) {
-    auto it = std::find_if(files_.begin(), files_.end(), [&](const PhoneFile& f) { return f.name == name; });
-    if (it == files_.end()) return FsOutcome::NotFound;
+    const auto at = index_.find(name);
+    if (at == index_.end()) return FsOutcome::NotFound;
     if (open_ && *open_ == name) return FsOutcome::Busy;
+    const std::size_t position = at->second;
     freeSpace_ = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(0xFFFFFFFFu, std::uint64_t{freeSpace_} + it->bytes.size()));
-    files_.erase(it);
+        std::min<std::uint64_t>(0xFFFFFFFFu, std::uint64_t{freeSpace_} + files_[position].bytes.size()));
+    index_.erase(at);
+    files_.erase(files_.begin() + static_cast<std::ptrdiff_t>(position));
+    // The files after it have moved up one place.
+    for (std::size_t i = position; i < files_.size(); ++i) index_[files_[i].name] = i;
     return FsOutcome::Ok;
 }
 

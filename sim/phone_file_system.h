@@ -1,9 +1,11 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace telvane::sim {
@@ -56,8 +58,18 @@ public:
 private:
     PhoneFile* findMutable(std::string_view name);
     bool nameValid(std::string_view name) const;
+    void append(PhoneFile file);
+
+    // Looked up by a name's view without copying it.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+    };
 
     std::vector<PhoneFile> files_;
+    // Where each name stands in files_: a phone of thousands of files is set up and searched
+    // without walking them all for every name.
+    std::unordered_map<std::string, std::size_t, NameHash, std::equal_to<>> index_;
     std::uint32_t freeSpace_;
     std::size_t maxNameLength_;
     std::optional<std::string> open_;

@@ -1,5 +1,6 @@
 #include "platform/net_socket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -28,6 +29,8 @@ namespace {
 
 // A peer that stops reading must not hold a sender forever.
 constexpr std::uint32_t kSendTimeoutMs = 10000;
+// What one receive asks for when fewer bytes are missing: the rest waits for the next call.
+constexpr std::size_t kReadAhead = 8192;
 
 #ifdef _WIN32
 using PollFd = WSAPOLLFD;
@@ -56,6 +59,14 @@ void setSendTimeout(NativeSocket s) {
     DWORD ms = kSendTimeoutMs;
     setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
 }
+bool timedOut(int e) { return e == WSAETIMEDOUT; }
+// The receive waits by itself, up to ms. Under Wine a poll before every
+// receive costs a round trip through its server, more than the receive itself.
+constexpr bool kReceiveTimesOut = true;
+void setReceiveTimeout(NativeSocket s, std::uint32_t ms) {
+    DWORD value = ms;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value), sizeof value);
+}
 void setNoInherit(NativeSocket) {} // Winsock handles are not inherited by spawned processes by default
 int sendSome(NativeSocket s, const std::uint8_t* p, std::size_t n) {
     int chunk = n > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
@@ -75,6 +86,10 @@ int lastError() { return errno; }
 bool interrupted(int e) { return e == EINTR; }
 bool inProgress(int e) { return e == EINPROGRESS; }
 bool resetByPeer(int e) { return e == ECONNRESET || e == EPIPE || e == ENOTCONN; }
+bool timedOut(int) { return false; }
+// A poll is cheap here: the receive itself never waits beyond it.
+constexpr bool kReceiveTimesOut = false;
+void setReceiveTimeout(NativeSocket, std::uint32_t) {}
 int pollFds(PollFd* fds, unsigned long n, int timeoutMs) { return ::poll(fds, n, timeoutMs); }
 void closeNative(NativeSocket s) { ::close(s); }
 bool setBlocking(NativeSocket s, bool on) {
@@ -155,13 +170,21 @@ Socket::Socket(NativeSocket s) : s_(s), open_(s != kInvalid) {}
 
 Socket::~Socket() { close(); }
 
-Socket::Socket(Socket&& other) noexcept : s_(other.s_), open_(std::exchange(other.open_, false)) {}
+Socket::Socket(Socket&& other) noexcept
+    : s_(other.s_), open_(std::exchange(other.open_, false)), received_(std::move(other.received_)),
+      receivedAt_(std::exchange(other.receivedAt_, 0)), receiveTimeoutMs_(std::exchange(other.receiveTimeoutMs_, 0)) {
+    other.received_.clear();
+}
 
 Socket& Socket::operator=(Socket&& other) noexcept {
     if (this != &other) {
         close();
         s_ = other.s_;
         open_ = std::exchange(other.open_, false);
+        received_ = std::move(other.received_);
+        receivedAt_ = std::exchange(other.receivedAt_, 0);
+        receiveTimeoutMs_ = std::exchange(other.receiveTimeoutMs_, 0);
+        other.received_.clear();
     }
     return *this;
 }
@@ -209,31 +232,62 @@ bool Socket::sendAll(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+std::size_t Socket::takeReceived(std::span<std::uint8_t> buffer) {
+    const std::size_t n = std::min(buffer.size(), received_.size() - receivedAt_);
+    if (n > 0) std::memcpy(buffer.data(), received_.data() + receivedAt_, n);
+    receivedAt_ += n;
+    if (receivedAt_ == received_.size()) {
+        received_.clear();
+        receivedAt_ = 0;
+    }
+    return n;
+}
+
 RecvStatus Socket::recvExact(std::span<std::uint8_t> buffer, std::optional<std::uint32_t> timeoutMs) {
     if (!open_) return RecvStatus::Failed;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs.value_or(0));
-    std::size_t got = 0;
+    std::size_t got = takeReceived(buffer);
     while (got < buffer.size()) {
-        if (timeoutMs) {
+        if (timeoutMs && kReceiveTimesOut) {
+            const auto left = static_cast<std::uint32_t>(remainingMs(deadline));
+            if (left == 0) return RecvStatus::TimedOut;
+            // Never armed longer than the time left, so no receive waits past its deadline. A
+            // shorter one stands (its expiry only means another look), so callers whose waits
+            // differ do not set it anew on every receive.
+            if (receiveTimeoutMs_ == 0 || receiveTimeoutMs_ > left) {
+                setReceiveTimeout(s_, left);
+                receiveTimeoutMs_ = left;
+            }
+        } else if (timeoutMs) {
             int ready = waitReady(s_, POLLIN, remainingMs(deadline));
             if (ready == 0) return RecvStatus::TimedOut;
             if (ready < 0) return RecvStatus::Failed;
         }
-        auto n = recvSome(s_, buffer.data() + got, buffer.size() - got);
+        const std::size_t missing = buffer.size() - got;
+        // A large rest goes straight to the caller; a small one brings what follows it along.
+        const bool ahead = missing < kReadAhead;
+        if (ahead) received_.resize(kReadAhead);
+        auto n = ahead ? recvSome(s_, received_.data(), kReadAhead) : recvSome(s_, buffer.data() + got, missing);
+        if (ahead) received_.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         if (n > 0) {
-            got += static_cast<std::size_t>(n);
+            got += ahead ? takeReceived(buffer.subspan(got)) : static_cast<std::size_t>(n);
             continue;
         }
         if (n == 0) return RecvStatus::Closed;
         const int error = lastError();
         if (interrupted(error)) continue;
+        if (timedOut(error)) {
+            // An armed timeout shorter than this wait has run out, not the wait itself.
+            if (!timeoutMs || remainingMs(deadline) > 0) continue;
+            return RecvStatus::TimedOut;
+        }
         return resetByPeer(error) ? RecvStatus::Closed : RecvStatus::Failed;
     }
     return RecvStatus::Ok;
 }
 
 bool Socket::waitReadable(std::uint32_t timeoutMs) {
-    if (!open_) return true; // nothing to wait for: the next read fails at once
+    if (!open_ || receivedAt_ < received_.size()) return true; // a read would not wait
     const int limit = timeoutMs > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs);
     return waitReady(s_, POLLIN, limit) != 0;
 }
@@ -243,6 +297,9 @@ void Socket::shutdown() {
 }
 
 void Socket::close() {
+    received_.clear();
+    receivedAt_ = 0;
+    receiveTimeoutMs_ = 0;
     if (!open_) return;
     closeNative(s_);
     open_ = false;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace telvane::net {
 
@@ -51,8 +52,17 @@ public:
     void close();
 
 private:
+    // Moves bytes already received into the front of buffer; how many.
+    std::size_t takeReceived(std::span<std::uint8_t> buffer);
+
     NativeSocket s_{};
     bool open_ = false;
+    // Bytes received ahead of what was asked for. A message's length field and its body mostly
+    // arrive together: one receive, and one wait, takes both.
+    std::vector<std::uint8_t> received_;
+    std::size_t receivedAt_ = 0;
+    // The receive timeout armed on this socket where receives time out by themselves (0: none).
+    std::uint32_t receiveTimeoutMs_ = 0;
 };
 
 // A listening socket: on the loopback interface unless an address is given.

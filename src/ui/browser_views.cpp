@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <vector>
 
 #include "common/byte_order.h"
 #include "services/wide_text.h"
@@ -138,17 +139,24 @@ int BrowserViews::refreshFileList() {
     }
     log_.appendLog(kListOk);
 
-    if (treeMode_) ensureRoot();
     const std::uint32_t count = files_.count();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const FileEntry entry = files_.entry(i);
-        if (treeMode_) {
-            addTreePath(entry);
-        } else {
-            addListRow(entry, entryName(entry));
+    controls_.tree.beginUpdate();
+    if (treeMode_) {
+        ensureRoot();
+        FolderIndexScope index(*this);
+        for (std::uint32_t i = 0; i < count; ++i) addTreePath(files_.entry(i));
+    } else {
+        // The list shows the records last first.
+        std::vector<ListRow> rows;
+        rows.reserve(count);
+        for (std::uint32_t i = count; i-- > 0;) {
+            const FileEntry entry = files_.entry(i);
+            rows.push_back(listRow(entry, entryName(entry), false));
         }
+        controls_.list.appendRows(rows);
     }
     if (rootNode_ != 0) controls_.tree.expand(rootNode_);
+    controls_.tree.endUpdate();
     log_.appendLog("Files found: " + std::to_string(count) + "\r\n");
 
     if (treeMode_) {
@@ -171,14 +179,17 @@ void BrowserViews::showFolder() {
     // Of a list that broke off part-way only the records wholly received are shown.
     const std::uint32_t received = files_.recordsReceived();
     const bool phoneOrder = !files_.complete();
-    for (std::uint32_t i = 0; i < received; ++i) {
+    std::vector<ListRow> rows;
+    // Last record first, as in the flat list.
+    for (std::uint32_t i = received; i-- > 0;) {
         const FileEntry entry = files_.entry(i);
         const std::string_view name = entryName(entry);
         if (name.size() <= path.size() || name.compare(0, path.size(), path) != 0) continue;
         const std::string_view rest = name.substr(path.size());
         if (rest.find('/') != std::string_view::npos) continue;
-        addRow(entry, rest, phoneOrder);
+        rows.push_back(listRow(entry, rest, phoneOrder));
     }
+    controls_.list.appendRows(rows);
 }
 
 std::string BrowserViews::treePath(TreeNode node) {
@@ -192,16 +203,13 @@ std::string BrowserViews::treePath(TreeNode node) {
     return volumePath() + "/" + path;
 }
 
-void BrowserViews::addListRow(FileEntry entry, std::string_view text) {
-    addRow(entry, text, false);
-}
-
-void BrowserViews::addRow(FileEntry entry, std::string_view text, bool phoneOrder) {
-    // Always at the top: the list shows the records in reverse order.
-    controls_.list.insertTop(text, kFileImage, entry.record);
-    controls_.list.setCell(0, kColumnAttributes, attributesText(entry, phoneOrder));
-    controls_.list.setCell(0, kColumnSize, sizeText(entry, phoneOrder));
-    controls_.list.setCell(0, kColumnType, typeText(entry));
+ListRow BrowserViews::listRow(FileEntry entry, std::string_view text, bool phoneOrder) {
+    ListRow row;
+    row.text = std::string(text);
+    row.cells = {attributesText(entry, phoneOrder), sizeText(entry, phoneOrder), typeText(entry)};
+    row.image = kFileImage;
+    row.data = entry.record;
+    return row;
 }
 
 void BrowserViews::addTreePath(FileEntry entry) {
@@ -220,9 +228,23 @@ void BrowserViews::addTreePath(FileEntry entry) {
 }
 
 TreeNode BrowserViews::ensureTreeChild(std::string_view text, TreeNode parent) {
-    const TreeNode found = findTreeChild(text, parent);
-    if (found != 0) return found;
-    return controls_.tree.insertSorted(parent, text);
+    if (!indexing_) {
+        const TreeNode found = findTreeChild(text, parent);
+        return found != 0 ? found : controls_.tree.insertSorted(parent, text);
+    }
+    // A parent's children are read from the tree once per refresh, the first time it is met.
+    auto [at, fresh] = folders_.try_emplace(parent);
+    auto& children = at->second;
+    if (fresh) {
+        for (TreeNode child = controls_.tree.firstChild(parent); child != 0;
+             child = controls_.tree.nextSibling(child)) {
+            children.emplace(controls_.tree.text(child), child); // the first of equal texts wins
+        }
+    }
+    if (const auto known = children.find(text); known != children.end()) return known->second;
+    const TreeNode node = controls_.tree.insertSorted(parent, text);
+    if (node != 0) children.emplace(std::string(text), node);
+    return node;
 }
 
 TreeNode BrowserViews::findTreeChild(std::string_view text, TreeNode parent) {

@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -47,9 +49,11 @@ public:
     // A node outside the root's subtree gives its folders only; no node gives "".
     std::string treePath(TreeNode node);
 
-    void addListRow(FileEntry entry, std::string_view text);
+    // The folders of a record's path, added under the root where missing.
     void addTreePath(FileEntry entry);
+    // The child of parent with the text, made when missing.
     TreeNode ensureTreeChild(std::string_view text, TreeNode parent);
+    // The first child of parent with the text, found by walking the tree's children; or 0.
     TreeNode findTreeChild(std::string_view text, TreeNode parent);
 
     bool treeMode() const { return treeMode_; }
@@ -58,7 +62,7 @@ public:
 private:
     // Makes a root node from the volume name when a refresh in tree mode finds none yet.
     void ensureRoot();
-    void addRow(FileEntry entry, std::string_view text, bool phoneOrder);
+    static ListRow listRow(FileEntry entry, std::string_view text, bool phoneOrder);
     // The volume name reduced to 8 bits by each unit's low byte, as paths use it.
     std::string volumePath() const;
 
@@ -70,6 +74,24 @@ private:
     PhoneInfo& info_;
     bool treeMode_ = true;
     TreeNode rootNode_ = 0;
+
+    // Folder nodes by parent and text, kept while a refresh adds folders: finding a child by
+    // the tree's own walk costs a control message per sibling, for every record.
+    class FolderIndexScope {
+    public:
+        explicit FolderIndexScope(BrowserViews& views) : views_(views) { views_.indexing_ = true; }
+        ~FolderIndexScope() {
+            views_.indexing_ = false;
+            views_.folders_.clear();
+        }
+        FolderIndexScope(const FolderIndexScope&) = delete;
+        FolderIndexScope& operator=(const FolderIndexScope&) = delete;
+
+    private:
+        BrowserViews& views_;
+    };
+    bool indexing_ = false;
+    std::map<TreeNode, std::map<std::string, TreeNode, std::less<>>> folders_;
 };
 
 } // namespace telvane

@@ -18,6 +18,12 @@ void setDialogName(FileDialogSetup& setup, std::string_view text) {
     setup.name[n] = '\0';
 }
 
+std::span<char> openDialogBuffer(FileDialogSetup& setup) {
+    if (!(setup.options & FileDialogSetup::kExplorerMultiSelect)) return setup.name;
+    if (setup.choice.empty()) setup.choice.assign(FileDialogSetup::kChoiceBufferSize, '\0');
+    return setup.choice;
+}
+
 bool PcFile::readAll(std::span<std::uint8_t> into) {
     std::size_t count = 0;
     return handle_ != 0 && files_->read(handle_, into, count) && count == into.size();

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "services/progress.h"
 #include "ui/view_controls.h"
@@ -23,10 +24,24 @@ struct FileDialogSetup {
         kExplorerMultiSelect = 1,
     };
 
+    // A choice of several files needs more room than one path: 1,000 names of a full path's
+    // length, besides the folder.
+    static constexpr std::size_t kChoiceNames = 1000;
+    static constexpr std::size_t kPathRoom = 261; // the longest Windows path and a terminator
+    static constexpr std::size_t kChoiceBufferSize = (kChoiceNames + 1) * kPathRoom;
+
     std::array<char, kBufferSize> name{};
     std::array<char, kBufferSize> title{};
     std::uint32_t options = kNoOptions;
+    // With kExplorerMultiSelect the open dialog writes into this instead of name: sized by the
+    // caller, kChoiceBufferSize when left empty.
+    std::vector<char> choice;
+    // Set by the open dialog: the files chosen did not fit the buffer, and none came back.
+    bool choiceTooLarge = false;
 };
+
+// The buffer the open dialog writes its answer into, for the setup's options.
+std::span<char> openDialogBuffer(FileDialogSetup& setup);
 
 // The name buffer's first text (up to its first 0; the buffer's last byte always ends it).
 std::string_view dialogName(const FileDialogSetup& setup);

@@ -30,6 +30,7 @@ constexpr const char* kCannotRead = " Fail: cannot read file\r\n";
 constexpr const char* kCannotCreate = " Fail: cannot create file\r\n";
 constexpr const char* kCannotWrite = " Fail: cannot write\r\n";
 constexpr const char* kDeleteFail = " Fail!\r\n";
+constexpr const char* kTooManyChosen = " Fail: too many files chosen at once, choose fewer\r\n";
 
 constexpr std::uint32_t kMaxAttribute = 0x10000;
 // Sizes a phone record can give that are no file size.
@@ -103,10 +104,15 @@ void FileOperations::uploadFiles() {
     }
     session_.info.freeSpace = freeSpace;
 
-    dialog_.name.fill('\0');
     dialog_.title[0] = '\0';
     dialog_.options = FileDialogSetup::kExplorerMultiSelect;
-    if (!desktop_.dialogs.openFileDialog(dialog_)) return;
+    dialog_.choice.assign(FileDialogSetup::kChoiceBufferSize, '\0');
+    dialog_.choiceTooLarge = false;
+    if (!desktop_.dialogs.openFileDialog(dialog_)) {
+        // Cancelled, the line ends as it stands; a choice the dialog could not hand back is said.
+        if (dialog_.choiceTooLarge) log(kTooManyChosen);
+        return;
+    }
 
     for (const ChosenFile& chosen : chosenFiles()) {
         if (uploadFile(chosen, freeSpace) == Step::Stop) return;
@@ -116,10 +122,11 @@ void FileOperations::uploadFiles() {
 
 std::vector<FileOperations::ChosenFile> FileOperations::chosenFiles() {
     // The dialog has written into both buffers: their last bytes end every text read below.
-    dialog_.name.back() = '\0';
+    const std::span<char> chosen = openDialogBuffer(dialog_);
+    chosen.back() = '\0';
     dialog_.title.back() = '\0';
-    const char* buffer = dialog_.name.data();
-    const std::size_t size = dialog_.name.size();
+    const char* buffer = chosen.data();
+    const std::size_t size = chosen.size();
     auto textAt = [&](std::size_t at) { return std::string_view(buffer + at, std::strlen(buffer + at)); };
 
     const std::string_view first = textAt(0);

@@ -1,5 +1,7 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -33,6 +35,18 @@ public:
     virtual void expand(TreeNode node) = 0;
     // Deletes the node with all its descendants; 0 deletes every node.
     virtual void remove(TreeNode node) = 0;
+    // Brackets many inserts: the control is drawn once, when the last bracket ends.
+    virtual void beginUpdate() {}
+    virtual void endUpdate() {}
+};
+
+// One row of the file list: column 0's text, the texts of columns 1 to 3, the row's image and
+// the address of its record.
+struct ListRow {
+    std::string text;
+    std::array<std::string, 3> cells;
+    int image = 0;
+    const void* data = nullptr;
 };
 
 // The file list (control 1008): rows of four texts, each with an image and its record's address.
@@ -40,9 +54,8 @@ class ListControl {
 public:
     virtual ~ListControl() = default;
     virtual void clear() = 0;
-    // Inserts a row at the top of the list with the text in column 0.
-    virtual void insertTop(std::string_view text, int image, const void* data) = 0;
-    virtual void setCell(int row, int column, std::string_view text) = 0;
+    // Adds the rows below the last one, in the order given, drawing the list once at the end.
+    virtual void appendRows(std::span<const ListRow> rows) = 0;
     virtual int rowCount() = 0;
 };
 

@@ -91,5 +91,24 @@ TEST_F(PhoneFileSystemTest, DeleteGivesSpaceBackButNotForTheOpenFile) {
     EXPECT_FALSE(fs.add({"x", 0, 0, {}}));
 }
 
+TEST_F(PhoneFileSystemTest, DeletingFromTheMiddleKeepsEveryOtherFileFoundInListingOrder) {
+    for (const char* name : {"a", "b", "c", "d"}) ASSERT_TRUE(fs.add({name, 0, 0, Bytes{static_cast<std::uint8_t>(name[0])}}));
+    ASSERT_EQ(FsOutcome::Ok, fs.remove("b"));
+    ASSERT_EQ(FsOutcome::Ok, fs.remove("old.txt"));
+    std::vector<std::string> names;
+    for (const auto& f : fs.files()) names.push_back(f.name);
+    EXPECT_EQ((std::vector<std::string>{"a", "c", "d"}), names);
+    for (const char* name : {"a", "c", "d"}) {
+        ASSERT_NE(nullptr, fs.find(name)) << name;
+        EXPECT_EQ(Bytes{static_cast<std::uint8_t>(name[0])}, readAll(name));
+    }
+    EXPECT_EQ(nullptr, fs.find("b"));
+    // The name is free again, and a file opened under it goes to the end.
+    EXPECT_EQ(FsOutcome::Ok, fs.open("b", 1));
+    EXPECT_EQ("b", fs.files().back().name);
+    EXPECT_EQ(&fs.files().back(), fs.find("b"));
+    EXPECT_FALSE(fs.add({"d", 0, 0, {}}));
+}
+
 } // namespace
 } // namespace telvane::sim

@@ -86,7 +86,10 @@ FakeDesktop::ShownDialog FakeDesktop::record(const FileDialogSetup& setup, bool 
     shown.options = setup.options;
     shown.name = std::string(dialogName(setup));
     shown.titleFirst = setup.title[0];
-    shown.nameCleared = std::all_of(setup.name.begin(), setup.name.end(), [](char c) { return c == '\0'; });
+    // The buffer the dialog writes into.
+    const bool several = setup.options & FileDialogSetup::kExplorerMultiSelect;
+    const std::span<const char> buffer = several ? std::span<const char>(setup.choice) : std::span<const char>(setup.name);
+    shown.nameCleared = std::all_of(buffer.begin(), buffer.end(), [](char c) { return c == '\0'; });
     return shown;
 }
 
@@ -111,9 +114,13 @@ bool FakeDesktop::openFileDialog(FileDialogSetup& setup) {
         text = folder + answer->names.front() + '\0';
     }
     text += '\0';
-    // The platform refuses a choice its buffer cannot hold.
-    if (text.size() > setup.name.size()) return false;
-    std::memcpy(setup.name.data(), text.data(), text.size());
+    // The platform refuses a choice its buffer cannot hold, and says so.
+    const std::span<char> buffer = openDialogBuffer(setup);
+    if (text.size() > buffer.size()) {
+        setup.choiceTooLarge = (setup.options & FileDialogSetup::kExplorerMultiSelect) != 0;
+        return false;
+    }
+    std::memcpy(buffer.data(), text.data(), text.size());
     if (!several) {
         const std::string& title = answer->names.front();
         const std::size_t n = std::min(title.size(), setup.title.size() - 1);

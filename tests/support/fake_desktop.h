@@ -32,7 +32,7 @@ public:
         std::uint32_t options = 0;
         std::string name;      // the name buffer's first text
         char titleFirst = 0;   // the title buffer's first character
-        bool nameCleared = false; // every byte of the name buffer was 0
+        bool nameCleared = false; // every byte of the buffer the dialog writes into was 0
     };
 
     FakeDesktop();

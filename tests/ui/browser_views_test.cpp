@@ -175,6 +175,39 @@ TEST_F(BrowserViewsTest, RefreshTwice_AddsNoNodesAndAVanishedFolderStaysButShows
     EXPECT_TRUE(list.rows.empty());
 }
 
+TEST_F(BrowserViewsTest, ManyFolders_EachOnceInOrderAndARefreshReadsEachFoldersChildrenOnce) {
+    std::vector<PhoneFile> files;
+    for (int f = 0; f < 30; ++f) {
+        const std::string folder = "/a/f" + std::to_string(29 - f); // listed out of order
+        for (int i = 0; i < 10; ++i) files.push_back(file(folder + "/sub/" + std::to_string(i)));
+    }
+    connect(profile("/a", files));
+    views->showPhoneInfo();
+    tree.textReads = 0;
+    ASSERT_EQ(0, views->refreshFileList());
+    const TreeNode root = views->rootNode();
+    std::vector<std::string> expected;
+    for (int f = 0; f < 30; ++f) expected.push_back("f" + std::to_string(f));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, tree.childTexts(root));
+    EXPECT_EQ(std::vector<std::string>{"sub"}, tree.childTexts(tree.child(root, "f7")));
+    EXPECT_EQ(61u, tree.nodeCount());
+    // Not once per record: 300 records under 30 folders would read thousands of texts.
+    EXPECT_LE(tree.textReads, tree.nodeCount());
+
+    // The next refresh finds the folders already there and adds only the new one.
+    driver->withPhone([](sim::VirtualPhone& p) { return p.fileSystem().add(file("/a/f7/new/1")); });
+    tree.textReads = 0;
+    ASSERT_EQ(0, views->refreshFileList());
+    EXPECT_EQ(62u, tree.nodeCount());
+    EXPECT_EQ((std::vector<std::string>{"new", "sub"}), tree.childTexts(tree.child(root, "f7")));
+    EXPECT_LE(tree.textReads, tree.nodeCount());
+
+    // Outside a refresh the folders are found by the tree's own walk.
+    EXPECT_EQ(tree.child(root, "f12"), views->ensureTreeChild("f12", root));
+    EXPECT_EQ(62u, tree.nodeCount());
+}
+
 TEST_F(BrowserViewsTest, RootAlreadySelected_RefreshStillShowsTheRootsFiles) {
     connect(profile("/a", {file("/a/top.txt")}));
     views->showPhoneInfo();

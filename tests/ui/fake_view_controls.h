@@ -35,6 +35,7 @@ public:
     }
     TreeNode parent(TreeNode node) override { return nodes_.count(node) ? nodes_[node].parent : 0; }
     std::string text(TreeNode node) override {
+        ++textReads;
         return nodes_.count(node) ? nodes_[node].text.substr(0, kTextRoom) : std::string();
     }
     TreeNode selected() override { return selected_; }
@@ -72,6 +73,7 @@ public:
 
     std::function<void()> onSelectionChanged;
     std::vector<TreeNode> expanded;
+    std::size_t textReads = 0; // node texts read back, as each costs the real control a message
 
 private:
     struct Node {
@@ -101,15 +103,14 @@ public:
         bool selected = false;
     };
     void clear() override { rows.clear(); }
-    void insertTop(std::string_view text, int image, const void* data) override {
-        Row row;
-        row.cells[0] = std::string(text);
-        row.image = image;
-        row.data = data;
-        rows.insert(rows.begin(), row);
-    }
-    void setCell(int row, int column, std::string_view text) override {
-        rows.at(static_cast<std::size_t>(row)).cells.at(static_cast<std::size_t>(column)) = std::string(text);
+    void appendRows(std::span<const ListRow> added) override {
+        for (const ListRow& r : added) {
+            Row row;
+            row.cells = {r.text, r.cells[0], r.cells[1], r.cells[2]};
+            row.image = r.image;
+            row.data = r.data;
+            rows.push_back(row);
+        }
     }
     int rowCount() override { return static_cast<int>(rows.size()); }
 

@@ -154,6 +154,32 @@ TEST_F(OperationsTest, Upload_ShortPcRead_EndsSilentlyAndSendsNothing) {
     expectFilesClosed();
 }
 
+TEST_F(OperationsTest, Upload_ChoiceOfFortyNamesBeyondOnePathsRoom_EverySent) {
+    connect(flatPhone());
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        names.push_back("upload-file-number-" + std::to_string(100 + i) + ".bin");
+        desktop.addFile("C:\\pc\\" + names.back(), pattern(3, static_cast<std::uint8_t>(i)));
+    }
+    desktop.answerOpen("C:\\pc", names);
+    commands->uploadFiles();
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(pattern(3, static_cast<std::uint8_t>(i)), phoneFile(names[i])) << names[i];
+    EXPECT_TRUE(desktop.dialogs().at(0).nameCleared);
+    expectFilesClosed();
+}
+
+TEST_F(OperationsTest, Upload_ChoiceTheDialogCannotHandBack_IsSaidAndNothingSent) {
+    connect(flatPhone());
+    autoUpdate = 1;
+    // 1,100 names of 250 characters: more than 1,000 names of a full path's length.
+    std::vector<std::string> names;
+    for (int i = 0; i < 1100; ++i) names.push_back(std::to_string(1000 + i) + std::string(246, 'n'));
+    desktop.answerOpen("C:\\pc", names);
+    commands->uploadFiles();
+    EXPECT_EQ("File upload...  Fail: too many files chosen at once, choose fewer\r\n", log.text());
+    EXPECT_EQ(0u, desktop.filesHandedOut());
+}
+
 TEST_F(OperationsTest, Upload_CancelledDialog_EndsWithoutAWord) {
     connect(flatPhone());
     autoUpdate = 1;

@@ -50,6 +50,14 @@ std::string seemText(std::uint16_t value) {
     return text;
 }
 
+// Pixel sizes are given for 96 DPI; the window is drawn at the system's DPI.
+int scaledToDpi(HWND window, int pixels) {
+    HDC screen = GetDC(window);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+    if (screen != nullptr) ReleaseDC(window, screen);
+    return pixels < 0 ? pixels : MulDiv(pixels, dpi, 96);
+}
+
 // Handles whatever this thread has been sent or posted, without waiting.
 void handlePendingMessages() {
     MSG message;
@@ -158,7 +166,7 @@ void MainWindow::insertColumns() {
         LVCOLUMNA data{};
         data.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         data.fmt = LVCFMT_LEFT;
-        data.cx = column.width;
+        data.cx = scaledToDpi(window_, column.width);
         data.pszText = const_cast<char*>(column.title);
         data.iSubItem = index;
         SendDlgItemMessageA(window_, IDC_LIST, LVM_INSERTCOLUMNA, static_cast<WPARAM>(index),
@@ -184,7 +192,9 @@ void MainWindow::createImageList() {
 void MainWindow::createStatusBar() {
     HWND bar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE, kNotConnected, window_, IDC_STATUS);
     if (bar == nullptr) return;
-    SendMessageA(bar, SB_SETPARTS, std::size(kStatusEdges), reinterpret_cast<LPARAM>(kStatusEdges));
+    int edges[std::size(kStatusEdges)];
+    for (std::size_t i = 0; i < std::size(kStatusEdges); ++i) edges[i] = scaledToDpi(window_, kStatusEdges[i]);
+    SendMessageA(bar, SB_SETPARTS, std::size(edges), reinterpret_cast<LPARAM>(edges));
 }
 
 INT_PTR MainWindow::onSysCommand(WPARAM command) {

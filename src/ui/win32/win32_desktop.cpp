@@ -1,5 +1,6 @@
 #include "ui/win32/win32_desktop.h"
 
+#include <cderr.h>
 #include <commctrl.h>
 
 #include <algorithm>
@@ -28,6 +29,14 @@ PcFileHandle openFile(std::string_view path, DWORD disposition) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// A choice of several files ends with an empty name. Some dialogs cut a choice that does not
+// fit instead of refusing it: an answer whose end lies beyond the buffer is no answer.
+bool choiceEnds(std::span<const char> names) {
+    for (std::size_t i = 0; i + 1 < names.size(); ++i)
+        if (names[i] == '\0' && names[i + 1] == '\0') return true;
+    return false;
+}
+
 WORD low16(std::uint32_t value) {
     return static_cast<WORD>(std::min<std::uint32_t>(value, 0xFFFF));
 }
@@ -35,14 +44,14 @@ WORD low16(std::uint32_t value) {
 
 // --- Dialogs
 
-OPENFILENAMEA Win32Dialogs::dialogRecord(FileDialogSetup& setup, DWORD flags) const {
+OPENFILENAMEA Win32Dialogs::dialogRecord(FileDialogSetup& setup, std::span<char> names, DWORD flags) const {
     OPENFILENAMEA record{};
     record.lStructSize = sizeof record;
     record.hwndOwner = window_ ? window_() : nullptr;
     record.lpstrFilter = kFilter;
     record.nFilterIndex = 1;
-    record.lpstrFile = setup.name.data();
-    record.nMaxFile = static_cast<DWORD>(setup.name.size());
+    record.lpstrFile = names.data();
+    record.nMaxFile = static_cast<DWORD>(names.size());
     record.lpstrFileTitle = setup.title.data();
     record.nMaxFileTitle = static_cast<DWORD>(setup.title.size());
     record.Flags = flags;
@@ -54,27 +63,37 @@ OPENFILENAMEA Win32Dialogs::dialogRecord(FileDialogSetup& setup, DWORD flags) co
     return record;
 }
 
-void Win32Dialogs::enterChosenFolder(const FileDialogSetup& setup, const OPENFILENAMEA& record) {
+void Win32Dialogs::enterChosenFolder(std::span<const char> names, const OPENFILENAMEA& record) {
     // The name starts after the folder: its separator, or (several files) the folder's 0.
     const std::size_t offset = record.nFileOffset;
-    if (offset == 0 || offset >= setup.name.size()) return;
-    std::string folder(setup.name.data(), offset);
+    if (offset == 0 || offset >= names.size()) return;
+    std::string folder(names.data(), offset);
     if (folder.back() == '\0') folder.pop_back();
     if (!folder.empty()) SetCurrentDirectoryA(folder.c_str());
 }
 
 bool Win32Dialogs::openFileDialog(FileDialogSetup& setup) {
     const DWORD flags = (setup.options & FileDialogSetup::kExplorerMultiSelect) ? OFN_EXPLORER | OFN_ALLOWMULTISELECT : 0;
-    OPENFILENAMEA record = dialogRecord(setup, flags);
-    if (!GetOpenFileNameA(&record)) return false;
-    enterChosenFolder(setup, record);
+    const std::span<char> names = openDialogBuffer(setup);
+    OPENFILENAMEA record = dialogRecord(setup, names, flags);
+    setup.choiceTooLarge = false;
+    if (!GetOpenFileNameA(&record)) {
+        // Then the buffer's first bytes hold the room the names would need, not a name.
+        setup.choiceTooLarge = CommDlgExtendedError() == FNERR_BUFFERTOOSMALL;
+        return false;
+    }
+    if ((flags & OFN_ALLOWMULTISELECT) && !choiceEnds(names)) {
+        setup.choiceTooLarge = true;
+        return false;
+    }
+    enterChosenFolder(names, record);
     return true;
 }
 
 bool Win32Dialogs::saveFileDialog(FileDialogSetup& setup) {
-    OPENFILENAMEA record = dialogRecord(setup, 0);
+    OPENFILENAMEA record = dialogRecord(setup, setup.name, 0);
     if (!GetSaveFileNameA(&record)) return false;
-    enterChosenFolder(setup, record);
+    enterChosenFolder(setup.name, record);
     return true;
 }
 

@@ -30,9 +30,10 @@ public:
     }
 
 private:
-    OPENFILENAMEA dialogRecord(FileDialogSetup& setup, DWORD flags) const;
+    // The record for a dialog that writes its answer into names.
+    OPENFILENAMEA dialogRecord(FileDialogSetup& setup, std::span<char> names, DWORD flags) const;
     // Makes the chosen file's folder the current folder.
-    static void enterChosenFolder(const FileDialogSetup& setup, const OPENFILENAMEA& record);
+    static void enterChosenFolder(std::span<const char> names, const OPENFILENAMEA& record);
 
     WindowGetter window_;
     WindowShell& shell_;

@@ -13,6 +13,19 @@ HTREEITEM toItem(TreeNode node) {
 TreeNode toNode(LRESULT item) {
     return static_cast<TreeNode>(item);
 }
+
+// Many inserts drawn one by one cost more than the inserts: the control is drawn once at the end.
+void setRedraw(HWND control, bool on) {
+    SendMessageA(control, WM_SETREDRAW, on ? TRUE : FALSE, 0);
+    if (on) InvalidateRect(control, nullptr, TRUE);
+}
+
+void setText(HWND list, int row, int column, const std::string& text) {
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text.c_str());
+    SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
 } // namespace
 
 // --- Tree
@@ -75,6 +88,14 @@ void Win32Tree::remove(TreeNode node) {
     SendMessageA(control(), TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(node != 0 ? toItem(node) : TVI_ROOT));
 }
 
+void Win32Tree::beginUpdate() {
+    if (updates_++ == 0) setRedraw(control(), false);
+}
+
+void Win32Tree::endUpdate() {
+    if (updates_ > 0 && --updates_ == 0) setRedraw(control(), true);
+}
+
 // --- List
 
 HWND Win32List::control() const {
@@ -85,23 +106,26 @@ void Win32List::clear() {
     SendMessageA(control(), LVM_DELETEALLITEMS, 0, 0);
 }
 
-void Win32List::insertTop(std::string_view text, int image, const void* data) {
-    std::string copy(text);
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-    item.iItem = 0;
-    item.pszText = copy.data();
-    item.iImage = image;
-    item.lParam = reinterpret_cast<LPARAM>(data);
-    SendMessageA(control(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
-}
-
-void Win32List::setCell(int row, int column, std::string_view text) {
-    std::string copy(text);
-    LVITEMA item{};
-    item.iSubItem = column;
-    item.pszText = copy.data();
-    SendMessageA(control(), LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+void Win32List::appendRows(std::span<const ListRow> rows) {
+    if (rows.empty()) return;
+    HWND list = control();
+    setRedraw(list, false);
+    // Room for every row at once, and each row at the end, where no other row moves.
+    int at = rowCount();
+    SendMessageA(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(at) + rows.size(), LVSICF_NOINVALIDATEALL);
+    for (const ListRow& row : rows) {
+        LVITEMA item{};
+        item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+        item.iItem = at;
+        item.pszText = const_cast<char*>(row.text.c_str());
+        item.iImage = row.image;
+        item.lParam = reinterpret_cast<LPARAM>(row.data);
+        const int inserted = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        if (inserted < 0) continue;
+        for (std::size_t c = 0; c < row.cells.size(); ++c) setText(list, inserted, static_cast<int>(c) + 1, row.cells[c]);
+        at = inserted + 1;
+    }
+    setRedraw(list, true);
 }
 
 int Win32List::rowCount() {

@@ -24,10 +24,13 @@ public:
     void select(TreeNode node) override;
     void expand(TreeNode node) override;
     void remove(TreeNode node) override;
+    void beginUpdate() override;
+    void endUpdate() override;
 
 private:
     HWND control() const;
     TreeNode next(TreeNode node, UINT relation) const;
+    int updates_ = 0;
     const HWND& dialog_;
 };
 
@@ -35,8 +38,7 @@ class Win32List final : public ListControl {
 public:
     explicit Win32List(const HWND& dialog) : dialog_(dialog) {}
     void clear() override;
-    void insertTop(std::string_view text, int image, const void* data) override;
-    void setCell(int row, int column, std::string_view text) override;
+    void appendRows(std::span<const ListRow> rows) override;
     int rowCount() override;
 
 private:

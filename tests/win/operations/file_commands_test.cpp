@@ -127,6 +127,18 @@ Bytes pattern(std::size_t size, std::uint8_t seed) {
 
 // --- The dialogs alone
 
+// A choice of several files: the folder first, then the names (here sorted).
+std::string chosenFolder(const FileDialogSetup& setup) {
+    return setup.choice.data();
+}
+std::vector<std::string> chosenNames(const FileDialogSetup& setup) {
+    const char* p = setup.choice.data();
+    std::vector<std::string> names;
+    for (p += std::strlen(p) + 1; *p != '\0'; p += std::strlen(p) + 1) names.emplace_back(p);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 class Win32DialogsTest : public ::testing::Test {
 protected:
     Win32DialogsTest() : folder(tempFolder("telvane-dialogs")) {
@@ -152,8 +164,8 @@ TEST_F(Win32DialogsTest, OpenDialog_OneFileGivesItsPathAndNameAndEntersItsFolder
     script.names.push_back(folder + "\\one.bin");
     setup.options = FileDialogSetup::kExplorerMultiSelect;
     ASSERT_TRUE(dialogs.openFileDialog(setup));
-    EXPECT_EQ(folder + "\\one.bin", std::string(setup.name.data()));
-    EXPECT_EQ('\0', setup.name[folder.size() + 9]); // one name, then an empty one
+    EXPECT_EQ(folder + "\\one.bin", std::string(setup.choice.data()));
+    EXPECT_EQ('\0', setup.choice[folder.size() + 9]); // one name, then an empty one
     EXPECT_EQ("one.bin", std::string(setup.title.data()));
     EXPECT_EQ(folder, currentFolder());
 }
@@ -165,13 +177,56 @@ TEST_F(Win32DialogsTest, OpenDialog_SeveralFilesGiveTheFolderThenTheNames) {
     script.names.push_back("\"one.bin\" \"two.bin\"");
     setup.options = FileDialogSetup::kExplorerMultiSelect;
     ASSERT_TRUE(dialogs.openFileDialog(setup));
-    const char* p = setup.name.data();
-    EXPECT_EQ(folder, std::string(p));
-    p += std::strlen(p) + 1;
+    EXPECT_EQ(folder, chosenFolder(setup));
+    EXPECT_EQ((std::vector<std::string>{"one.bin", "two.bin"}), chosenNames(setup));
+}
+
+// Forty files in the dialog's folder, and the file-name field's text that chooses them all.
+class ManyFilesChosen {
+public:
+    explicit ManyFilesChosen(const std::string& folder) : folder_(folder) {
+        for (int i = 0; i < 40; ++i) {
+            names.push_back("upload-file-number-" + std::to_string(100 + i) + ".bin");
+            writeFile(folder_ + "\\" + names.back(), {1});
+            field += "\"" + names.back() + "\" ";
+        }
+    }
+    ~ManyFilesChosen() {
+        for (const auto& name : names) DeleteFileA((folder_ + "\\" + name).c_str());
+    }
     std::vector<std::string> names;
-    for (; *p != '\0'; p += std::strlen(p) + 1) names.emplace_back(p);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{"one.bin", "two.bin"}), names);
+    std::string field;
+
+private:
+    std::string folder_;
+};
+
+TEST_F(Win32DialogsTest, OpenDialog_FortyNamesBeyondOnePathsRoom_AllComeBackAfterTheFolder) {
+    ManyFilesChosen chosen(folder);
+    ASSERT_GT(chosen.field.size(), FileDialogSetup::kBufferSize);
+    SetCurrentDirectoryA(folder.c_str());
+    script.names.push_back(chosen.field);
+    setup.options = FileDialogSetup::kExplorerMultiSelect;
+    ASSERT_TRUE(dialogs.openFileDialog(setup));
+    EXPECT_FALSE(setup.choiceTooLarge);
+    ASSERT_EQ(FileDialogSetup::kChoiceBufferSize, setup.choice.size());
+    EXPECT_EQ(folder, chosenFolder(setup));
+    EXPECT_EQ(chosen.names, chosenNames(setup));
+}
+
+TEST_F(Win32DialogsTest, OpenDialog_ChoiceBeyondItsBuffer_IsReportedAsSuch) {
+    ManyFilesChosen chosen(folder);
+    SetCurrentDirectoryA(folder.c_str());
+    script.names.push_back(chosen.field);
+    setup.options = FileDialogSetup::kExplorerMultiSelect;
+    setup.choice.assign(600, '\0');
+    EXPECT_FALSE(dialogs.openFileDialog(setup));
+    EXPECT_TRUE(setup.choiceTooLarge);
+
+    // A cancel is no such report.
+    script.names.push_back("");
+    EXPECT_FALSE(dialogs.openFileDialog(setup));
+    EXPECT_FALSE(setup.choiceTooLarge);
 }
 
 TEST_F(Win32DialogsTest, SaveDialog_GivesThePathChosenAndEntersItsFolder_CancelGivesNothing) {
