@@ -50,7 +50,8 @@ fi
 
 step "Windows builds, 64-bit and 32-bit"
 configure_build build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
-configure_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+configure_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DTELVANE_TESTS=ON
 
 # Every suite on both: the 32-bit build is the one older Windows with the maker's 32-bit driver
 # runs, with its own structure layouts and pointer sizes. The two run side by side, each in a
