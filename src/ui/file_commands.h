@@ -1,35 +1,19 @@
 #pragma once
-#include <functional>
-
-#include "ui/browser_views.h"
-#include "ui/desktop.h"
-#include "ui/file_command_handler.h"
-#include "ui/file_operations.h"
-#include "session/phone_session.h"
-#include "ui/seem_transfers.h"
 
 namespace telvane {
 
-// The window's file and seem commands over one phone session and one desktop, with the one
-// dialog setup the file and seem operations share.
-class FileCommands final : public FileCommandHandler {
+// What the window's file and seem commands call, on the window's thread, once the window has
+// checked that the phone is connected. Each runs to its end and reports in the log itself.
+// FileOperations is the one real implementation; the window's tests put stand-ins here.
+class FileCommands {
 public:
-    FileCommands(PhoneSession& session, BrowserViews& views, Desktop desktop, std::function<int()> autoUpdate)
-        : files_(session, views, desktop, dialog_, std::move(autoUpdate)), seems_(session, desktop, dialog_) {}
-
-    void uploadFiles() override { files_.uploadFiles(); }
-    void downloadFiles() override { files_.downloadFiles(); }
-    void deleteFiles() override { files_.deleteFiles(); }
-    void changeAttributes() override { files_.changeAttributes(); }
-    void downloadSeems() override { seems_.downloadSeems(); }
-    void uploadSeem() override { seems_.uploadSeem(); }
-
-    const FileDialogSetup& dialogSetup() const { return dialog_; }
-
-private:
-    FileDialogSetup dialog_;
-    FileOperations files_;
-    SeemTransfers seems_;
+    virtual ~FileCommands() = default;
+    virtual void uploadFiles() = 0;      // "PC >>> Phone"
+    virtual void downloadFiles() = 0;    // "Phone >>> PC", context menu "Download"
+    virtual void deleteFiles() = 0;      // "Delete file(s)", context menu "&Delete"
+    virtual void changeAttributes() = 0; // "Change"
+    virtual void downloadSeems() = 0;    // "Download seem"
+    virtual void uploadSeem() = 0;       // "Upload seem"
 };
 
 } // namespace telvane

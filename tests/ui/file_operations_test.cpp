@@ -299,9 +299,8 @@ TEST_F(DownloadTest, SizeTheListClaims_IsNeverAllocated_TheFileStreamsInPieces) 
     std::vector<std::size_t> allocations;
     static std::vector<std::size_t>* seen = nullptr;
     seen = &allocations;
-    FileDialogSetup dialog;
-    FileOperations operations(*session, *views, Desktop{desktop, desktop, controls, progress}, dialog,
-                              [] { return 0; }, [](std::size_t n) {
+    FileOperations operations(*session, *views, Desktop{desktop, desktop, controls, progress}, [] { return 0; },
+                              [](std::size_t n) {
                                   seen->push_back(n);
                                   return std::unique_ptr<std::uint8_t[]>();
                               });

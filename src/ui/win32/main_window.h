@@ -7,7 +7,7 @@
 #include "common/clock.h"
 #include "link/device_port.h"
 #include "ui/browser_views.h"
-#include "ui/file_command_handler.h"
+#include "ui/file_commands.h"
 #include "session/phone_session.h"
 #include "ui/win32/tray_icon.h"
 #include "ui/win32/win32_view_controls.h"
@@ -41,12 +41,14 @@ public:
     HWND createModeless();
 
     // Where the file and seem commands go once the phone is known to be connected.
-    void setFileCommands(FileCommandHandler* handler) { fileCommands_ = handler; }
+    void setFileCommands(FileCommands* commands) { fileCommands_ = commands; }
 
     HWND handle() const { return window_; }
     PhoneSession& session() { return session_; }
     BrowserViews& views() { return views_; }
     LogSink& log() { return log_; }
+    // The progress bar, for every operation that shows one.
+    Progress& progress() { return progress_; }
     int autoUpdate() const { return autoUpdate_; }
     int sortColumn() const { return sortColumn_; }
     bool sortDescending() const { return sortDescending_; }
@@ -101,7 +103,7 @@ private:
     Win32Progress progress_{window_};
     BrowserViews views_;
     TrayIcon tray_;
-    FileCommandHandler* fileCommands_ = nullptr;
+    FileCommands* fileCommands_ = nullptr;
 
     int autoUpdate_ = 0;
     int sortColumn_ = 0;

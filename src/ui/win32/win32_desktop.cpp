@@ -27,10 +27,6 @@ PcFileHandle openFile(std::string_view path, DWORD disposition) {
     return fromFileHandle(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
 }
-
-WORD low16(std::uint32_t value) {
-    return static_cast<WORD>(std::min<std::uint32_t>(value, 0xFFFF));
-}
 } // namespace
 
 // --- Dialogs
@@ -165,16 +161,6 @@ std::string Win32OperationControls::fieldText(EditField field) {
 void Win32OperationControls::setFieldText(EditField field, std::string_view text) {
     const std::string copy(text);
     SetDlgItemTextA(window_(), static_cast<int>(field), copy.c_str());
-}
-
-// --- Progress bar
-
-void Win32ProgressBar::setRange(std::uint32_t low, std::uint32_t high) {
-    SendDlgItemMessageA(window_(), IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(low16(low), low16(high)));
-}
-
-void Win32ProgressBar::setPosition(std::uint32_t position) {
-    SendDlgItemMessageA(window_(), IDC_PROGRESS, PBM_SETPOS, low16(position), 0);
 }
 
 } // namespace telvane::win32

@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "services/progress.h"
 #include "ui/desktop.h"
 #include "ui/win32/window_shell.h"
 
@@ -62,17 +61,6 @@ public:
     TreeNode selectedTreeNode() override;
     std::string fieldText(EditField field) override;
     void setFieldText(EditField field, std::string_view text) override;
-
-private:
-    WindowGetter window_;
-};
-
-// The main window's progress bar with a 16-bit range.
-class Win32ProgressBar final : public Progress {
-public:
-    explicit Win32ProgressBar(WindowGetter window) : window_(std::move(window)) {}
-    void setRange(std::uint32_t low, std::uint32_t high) override;
-    void setPosition(std::uint32_t position) override;
 
 private:
     WindowGetter window_;

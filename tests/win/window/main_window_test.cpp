@@ -92,7 +92,7 @@ private:
 
 // A file command that talks to the phone and, while it runs, has the watcher's connection
 // message arrive (as it does inside a modal dialog's own message loop).
-class NestedConnection final : public FileCommandHandler {
+class NestedConnection final : public FileCommands {
 public:
     std::function<void()> during;
     void uploadFiles() override {
