@@ -10,6 +10,7 @@
 #include "ui/desktop.h"
 #include "ui/file_commands.h"
 #include "ui/seem_transfers.h"
+#include "ui/transfer_meter.h"
 
 namespace telvane {
 
@@ -32,10 +33,15 @@ public:
           seems_(session, desktop, dialog_) {}
 
     // Copies the files chosen in an open dialog to the phone: into the selected folder in tree
-    // mode, under their own names in flat mode.
+    // mode, under their own names in flat mode. The progress bar follows all their bytes, and
+    // the user may stop between two pieces.
     void uploadFiles() override;
+    // The same for files dropped on the window (given by their full paths), into folder or, when
+    // it is 0, the selected one. A dropped folder refuses the whole drop before anything is sent.
+    void uploadDroppedFiles(const std::vector<std::string>& paths, TreeNode folder) override;
     // Copies the selected phone files to the PC; one save dialog chooses the first file's path,
-    // the others go beside it under their own names.
+    // the others go beside it under their own names. The progress bar follows the bytes of all
+    // of them; a stop between two pieces removes the part of the file written so far.
     void downloadFiles() override;
     // Deletes the selected phone files, asking before each.
     void deleteFiles() override;
@@ -43,6 +49,8 @@ public:
     void changeAttributes() override;
     void downloadSeems() override { seems_.downloadSeems(); }
     void uploadSeem() override { seems_.uploadSeem(); }
+    // Writes the text to a PC file chosen in a save dialog, which asks before replacing one.
+    void saveLog(std::string_view text) override;
 
     const FileDialogSetup& dialogSetup() const { return dialog_; }
 
@@ -51,13 +59,23 @@ private:
     struct ChosenFile {
         std::string path;    // as the PC file is opened: a full path, or a name in the current folder
         std::string ownName; // without its folder
+        std::uint64_t listedSize = 0; // its share of the progress bar, as found before the upload
     };
 
     std::vector<ChosenFile> chosenFiles();
-    Step uploadFile(const ChosenFile& chosen, std::uint32_t& freeSpace);
-    bool downloadFile(FileEntry entry, bool& folderChosen);
-    // The folder uploads go to: the selected folder's path in tree mode, "" in flat mode.
-    std::string uploadFolder();
+    // Reads the phone's free space for an upload that has logged its start; false (logged) when
+    // it cannot be had.
+    bool readFreeSpace(std::uint32_t& freeSpace);
+    // Uploads the files in turn into folder, then refreshes the list when asked for.
+    void uploadChosen(std::vector<ChosenFile> files, TreeNode folder, std::uint32_t freeSpace);
+    Step uploadFile(const ChosenFile& chosen, const std::string& folderPath, std::uint32_t& freeSpace,
+                    TransferMeter& meter);
+    bool downloadFile(FileEntry entry, bool& folderChosen, TransferMeter& meter);
+    // The bytes of the selected rows a download would move.
+    std::uint64_t selectedBytes();
+    // The folder uploads go to: the path of folder (0: the selected one) in tree mode, "" in
+    // flat mode.
+    std::string uploadFolder(TreeNode folder);
     // Visits the selected rows in list order with their entries (none for a row whose item data
     // is not a record of the current list) while visit returns true. False when none was selected.
     template <class Visit>

@@ -78,8 +78,8 @@ protected:
         tree.onSelectionChanged = [this] {
             if (views->treeMode()) views->showFolder();
         };
-        commands = std::make_unique<FileOperations>(*session, *views, Desktop{desktop, desktop, controls, progress},
-                                                  [this] { return autoUpdate; });
+        commands = std::make_unique<FileOperations>(
+            *session, *views, Desktop{desktop, desktop, controls, progress, desktop}, [this] { return autoUpdate; });
         findPhoneInterface(*tap, session->link, session->channel);
         ASSERT_NE(0u, session->link.handle());
         session->link.setConnected(true);

@@ -68,7 +68,8 @@ bool Win32Dialogs::openFileDialog(FileDialogSetup& setup) {
 }
 
 bool Win32Dialogs::saveFileDialog(FileDialogSetup& setup) {
-    OPENFILENAMEA record = dialogRecord(setup, 0);
+    const DWORD flags = (setup.options & FileDialogSetup::kAskBeforeReplacing) ? OFN_OVERWRITEPROMPT : 0;
+    OPENFILENAMEA record = dialogRecord(setup, flags);
     if (!GetSaveFileNameA(&record)) return false;
     enterChosenFolder(setup, record);
     return true;
@@ -87,6 +88,19 @@ PcFileHandle Win32PcFiles::openExisting(std::string_view path) {
 
 PcFileHandle Win32PcFiles::createNew(std::string_view path) {
     return openFile(path, CREATE_NEW);
+}
+
+PcFileHandle Win32PcFiles::createReplacing(std::string_view path) {
+    return openFile(path, CREATE_ALWAYS);
+}
+
+bool Win32PcFiles::lookUp(std::string_view path, PcPathInfo& info) {
+    const std::string name(path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return false;
+    info.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.size = info.folder ? 0 : (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    return true;
 }
 
 bool Win32PcFiles::size(PcFileHandle file, std::uint64_t& bytes) {

@@ -44,6 +44,8 @@ class Win32PcFiles final : public PcFiles {
 public:
     PcFileHandle openExisting(std::string_view path) override;
     PcFileHandle createNew(std::string_view path) override;
+    PcFileHandle createReplacing(std::string_view path) override;
+    bool lookUp(std::string_view path, PcPathInfo& info) override;
     bool size(PcFileHandle file, std::uint64_t& bytes) override;
     bool read(PcFileHandle file, std::span<std::uint8_t> into, std::size_t& count) override;
     bool write(PcFileHandle file, std::span<const std::uint8_t> bytes, std::size_t& count) override;

@@ -9,7 +9,7 @@ WindowFileCommands::WindowFileCommands(MainWindow& window, WindowShell& shell, D
       controls_([&window] { return window.handle(); }),
       operations_(window.session(), window.views(),
                   Desktop{dialogs != nullptr ? *dialogs : ownDialogs_, files != nullptr ? *files : ownFiles_,
-                          controls_, window.progress()},
+                          controls_, window.progress(), cancel_},
                   [&window] { return window.autoUpdate(); }) {
     window.setFileCommands(&operations_);
 }

@@ -2,6 +2,7 @@
 #include "ui/file_operations.h"
 #include "ui/win32/main_window.h"
 #include "ui/win32/win32_desktop.h"
+#include "ui/win32/win32_transfer_cancel.h"
 #include "ui/win32/window_shell.h"
 
 namespace telvane::win32 {
@@ -24,6 +25,7 @@ private:
     Win32Dialogs ownDialogs_;
     Win32PcFiles ownFiles_;
     Win32OperationControls controls_;
+    Win32TransferCancel cancel_;
     FileOperations operations_;
 };
 

@@ -103,6 +103,8 @@ public:
     void changeAttributes() override {}
     void downloadSeems() override {}
     void uploadSeem() override {}
+    void uploadDroppedFiles(const std::vector<std::string>&, TreeNode) override {}
+    void saveLog(std::string_view) override {}
 };
 
 PhoneFile file(std::string name, std::size_t size = 1, std::uint16_t attribute = 0, std::uint16_t second = 0) {
