@@ -22,6 +22,8 @@ struct FileDialogSetup {
         // Explorer style with several files allowed: a choice of several comes back as the
         // folder, then each name, each ended by a 0 and the list by an empty name.
         kExplorerMultiSelect = 1,
+        // The save dialog asks before a file of the chosen name is replaced.
+        kAskBeforeReplacing = 2,
     };
 
     // A choice of several files needs more room than one path: 1,000 names of a full path's
@@ -57,8 +59,9 @@ public:
     // (and setup.title its file name), or, with kExplorerMultiSelect, the folder and the names.
     // A confirmed dialog makes the chosen folder the current folder.
     virtual bool openFileDialog(FileDialogSetup& setup) = 0;
-    // The save dialog, prefilled with setup.name; it does not ask before replacing a file. True
-    // when confirmed, with the full path in setup.name; the folder becomes the current folder.
+    // The save dialog, prefilled with setup.name; only with kAskBeforeReplacing does it ask
+    // before replacing a file. True when confirmed, with the full path in setup.name; the folder
+    // becomes the current folder.
     virtual bool saveFileDialog(FileDialogSetup& setup) = 0;
     // A question with the buttons Yes and No and no caption of its own. True only for Yes.
     virtual bool askYesNo(std::string_view text) = 0;
@@ -66,6 +69,12 @@ public:
 
 // A file on the PC as PcFiles knows it; 0 means none.
 using PcFileHandle = std::uintptr_t;
+
+// What stands at a PC path.
+struct PcPathInfo {
+    bool folder = false;
+    std::uint64_t size = 0; // a file's bytes
+};
 
 // Files on the PC. Relative paths resolve in the current folder. Every file is opened for
 // reading and writing and shared with no one.
@@ -76,6 +85,10 @@ public:
     virtual PcFileHandle openExisting(std::string_view path) = 0;
     // A new file, or 0; an existing file of that name is never replaced.
     virtual PcFileHandle createNew(std::string_view path) = 0;
+    // A new, empty file that replaces one of that name (the user has agreed to it), or 0.
+    virtual PcFileHandle createReplacing(std::string_view path) = 0;
+    // What is at the path, without opening it; false when there is nothing.
+    virtual bool lookUp(std::string_view path, PcPathInfo& info) = 0;
     virtual bool size(PcFileHandle file, std::uint64_t& bytes) = 0;
     // Reads up to into.size() bytes from the position on; count says how many arrived.
     virtual bool read(PcFileHandle file, std::span<std::uint8_t> into, std::size_t& count) = 0;
@@ -131,12 +144,21 @@ public:
     virtual void setFieldText(EditField field, std::string_view text) = 0;
 };
 
+// Asked between two pieces of a file transfer. The window stays painted meanwhile and takes no
+// other command; true once the user has asked to stop (Esc).
+class TransferCancel {
+public:
+    virtual ~TransferCancel() = default;
+    virtual bool cancelRequested() = 0;
+};
+
 // Everything of the desktop the file and seem operations use.
 struct Desktop {
     DesktopDialogs& dialogs;
     PcFiles& files;
     OperationControls& controls;
     Progress& progress;
+    TransferCancel& cancel;
 };
 
 } // namespace telvane

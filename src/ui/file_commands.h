@@ -1,35 +1,30 @@
 #pragma once
-#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "ui/browser_views.h"
-#include "ui/desktop.h"
-#include "ui/file_command_handler.h"
-#include "ui/file_operations.h"
-#include "session/phone_session.h"
-#include "ui/seem_transfers.h"
+#include "ui/view_controls.h"
 
 namespace telvane {
 
-// The window's file and seem commands over one phone session and one desktop, with the one
-// dialog setup the file and seem operations share.
-class FileCommands final : public FileCommandHandler {
+// What the window's file and seem commands call, on the window's thread, once the window has
+// checked that the phone is connected (saving the log needs no phone). Each runs to its end and
+// reports in the log itself. FileOperations is the one real implementation; the window's tests
+// put stand-ins here.
+class FileCommands {
 public:
-    FileCommands(PhoneSession& session, BrowserViews& views, Desktop desktop, std::function<int()> autoUpdate)
-        : files_(session, views, desktop, dialog_, std::move(autoUpdate)), seems_(session, desktop, dialog_) {}
-
-    void uploadFiles() override { files_.uploadFiles(); }
-    void downloadFiles() override { files_.downloadFiles(); }
-    void deleteFiles() override { files_.deleteFiles(); }
-    void changeAttributes() override { files_.changeAttributes(); }
-    void downloadSeems() override { seems_.downloadSeems(); }
-    void uploadSeem() override { seems_.uploadSeem(); }
-
-    const FileDialogSetup& dialogSetup() const { return dialog_; }
-
-private:
-    FileDialogSetup dialog_;
-    FileOperations files_;
-    SeemTransfers seems_;
+    virtual ~FileCommands() = default;
+    virtual void uploadFiles() = 0;      // "PC >>> Phone"
+    virtual void downloadFiles() = 0;    // "Phone >>> PC", context menu "Download", Enter, double click
+    virtual void deleteFiles() = 0;      // "Delete file(s)", context menu "&Delete", Del
+    virtual void changeAttributes() = 0; // "Change"
+    virtual void downloadSeems() = 0;    // "Download seem"
+    virtual void uploadSeem() = 0;       // "Upload seem"
+    // PC files dropped on the list or the tree: uploaded as "PC >>> Phone" uploads them, without
+    // the open dialog, into folder (tree mode; 0: the selected folder).
+    virtual void uploadDroppedFiles(const std::vector<std::string>& paths, TreeNode folder) = 0;
+    // The log pane's "Save log...": its text into a PC file chosen in a save dialog.
+    virtual void saveLog(std::string_view text) = 0;
 };
 
 } // namespace telvane

@@ -31,6 +31,9 @@ constexpr const char* kCannotCreate = " Fail: cannot create file\r\n";
 constexpr const char* kCannotWrite = " Fail: cannot write\r\n";
 constexpr const char* kDeleteFail = " Fail!\r\n";
 constexpr const char* kTooManyChosen = " Fail: too many files chosen at once, choose fewer\r\n";
+constexpr const char* kFolderDropped = " Fail: folders cannot be dropped, only files\r\n";
+constexpr const char* kSaveLogStart = "Saving log to ";
+constexpr const char* kLogFileName = "telvane.log";
 
 constexpr std::uint32_t kMaxAttribute = 0x10000;
 // Sizes a phone record can give that are no file size.
@@ -94,15 +97,21 @@ void FileOperations::refreshIfAutomatic() {
 
 // --- Upload
 
+bool FileOperations::readFreeSpace(std::uint32_t& freeSpace) {
+    freeSpace = 0;
+    if (session_.fs.FsFreeSpace(session_.info.volume, freeSpace) != 0) {
+        log(kNoVolumeInfo);
+        return false;
+    }
+    session_.info.freeSpace = freeSpace;
+    return true;
+}
+
 void FileOperations::uploadFiles() {
     const ConnectionBinding connection(session_.channel);
     log(kUploadStart);
     std::uint32_t freeSpace = 0;
-    if (session_.fs.FsFreeSpace(session_.info.volume, freeSpace) != 0) {
-        log(kNoVolumeInfo);
-        return;
-    }
-    session_.info.freeSpace = freeSpace;
+    if (!readFreeSpace(freeSpace)) return;
 
     dialog_.title[0] = '\0';
     dialog_.options = FileDialogSetup::kExplorerMultiSelect;
@@ -113,9 +122,42 @@ void FileOperations::uploadFiles() {
         if (dialog_.choiceTooLarge) log(kTooManyChosen);
         return;
     }
+    uploadChosen(chosenFiles(), 0, freeSpace);
+}
 
-    for (const ChosenFile& chosen : chosenFiles()) {
-        if (uploadFile(chosen, freeSpace) == Step::Stop) return;
+void FileOperations::uploadDroppedFiles(const std::vector<std::string>& paths, TreeNode folder) {
+    const ConnectionBinding connection(session_.channel);
+    std::vector<ChosenFile> files;
+    for (const std::string& path : paths) {
+        PcPathInfo info;
+        if (desktop_.files.lookUp(path, info) && info.folder) {
+            // Nothing is sent: half a drop would leave the user to sort out what arrived.
+            log(kUploadStart);
+            log(lastComponent(path));
+            log(kFolderDropped);
+            return;
+        }
+        files.push_back(ChosenFile{path, std::string(lastComponent(path))});
+    }
+    if (files.empty()) return;
+    log(kUploadStart);
+    std::uint32_t freeSpace = 0;
+    if (!readFreeSpace(freeSpace)) return;
+    uploadChosen(std::move(files), folder, freeSpace);
+}
+
+void FileOperations::uploadChosen(std::vector<ChosenFile> files, TreeNode folder, std::uint32_t freeSpace) {
+    std::uint64_t total = 0;
+    for (ChosenFile& chosen : files) {
+        PcPathInfo info;
+        if (desktop_.files.lookUp(chosen.path, info) && !info.folder) chosen.listedSize = info.size;
+        total += chosen.listedSize;
+    }
+    TransferMeter meter(desktop_.progress, desktop_.cancel, total);
+    // Taken once: the folder chosen is where every file goes.
+    const std::string folderPath = uploadFolder(folder);
+    for (const ChosenFile& chosen : files) {
+        if (uploadFile(chosen, folderPath, freeSpace, meter) == Step::Stop) return;
     }
     refreshIfAutomatic();
 }
@@ -147,27 +189,34 @@ std::vector<FileOperations::ChosenFile> FileOperations::chosenFiles() {
     return files;
 }
 
-std::string FileOperations::uploadFolder() {
+std::string FileOperations::uploadFolder(TreeNode folder) {
     if (!views_.treeMode()) return {};
     // Without a selected folder the files go to the volume's root.
-    TreeNode node = desktop_.controls.selectedTreeNode();
+    TreeNode node = folder != 0 ? folder : desktop_.controls.selectedTreeNode();
     if (node == 0) node = views_.rootNode();
     return views_.treePath(node);
 }
 
-FileOperations::Step FileOperations::uploadFile(const ChosenFile& chosen, std::uint32_t& freeSpace) {
+FileOperations::Step FileOperations::uploadFile(const ChosenFile& chosen, const std::string& folderPath,
+                                                std::uint32_t& freeSpace, TransferMeter& meter) {
     PcFile file(desktop_.files, desktop_.files.openExisting(chosen.path));
     if (!file) {
         log(kCannotOpen);
         return Step::Stop;
     }
-    const std::string phoneName = uploadFolder() + chosen.ownName;
+    const std::string phoneName = folderPath + chosen.ownName;
     log(phoneName);
 
     std::uint64_t size = 0;
     if (!file.size(size) || size == 0 || size > 0xFFFFFFFFu || size >= freeSpace) {
         log(kSizeInvalid);
+        meter.skip(chosen.listedSize);
         return Step::Refused;
+    }
+    // Esc pressed during the file before: this one is not begun.
+    if (meter.stopRequested()) {
+        log(kCanceled);
+        return Step::Stop;
     }
     freeSpace -= static_cast<std::uint32_t>(size);
 
@@ -178,9 +227,14 @@ FileOperations::Step FileOperations::uploadFile(const ChosenFile& chosen, std::u
 
     const std::uint32_t entrySize = session_.files.recordSize();
     if (entrySize != 0 && phoneName.size() > entrySize - fs::kNameOverhead) return Step::Stop;
-    switch (writePhoneFile(session_.fs, phoneName, bytes)) {
+    switch (writePhoneFile(session_.fs, phoneName, bytes, &meter)) {
     case TransferOutcome::Done:
         break;
+    case TransferOutcome::Stopped:
+        // Closed already; what arrived is not the PC's file, so it does not stay on the phone.
+        session_.fs.FsDelete(phoneName);
+        log(kCanceled);
+        return Step::Stop;
     case TransferOutcome::WriteFailed:
         // The phone refused the data: the file is not there as it is on the PC.
         log(kCannotWritePhoneFile);
@@ -197,14 +251,25 @@ FileOperations::Step FileOperations::uploadFile(const ChosenFile& chosen, std::u
 
 // --- Download
 
+std::uint64_t FileOperations::selectedBytes() {
+    std::uint64_t total = 0;
+    forEachSelectedRow([&](FileEntry entry) {
+        const std::uint32_t size = entry ? entrySize(entry) : 0;
+        if (size != kNoSize) total += size;
+        return true;
+    });
+    return total;
+}
+
 void FileOperations::downloadFiles() {
     const ConnectionBinding connection(session_.channel);
+    TransferMeter meter(desktop_.progress, desktop_.cancel, selectedBytes());
     bool folderChosen = false;
-    const bool any = forEachSelectedRow([&](FileEntry entry) { return downloadFile(entry, folderChosen); });
+    const bool any = forEachSelectedRow([&](FileEntry entry) { return downloadFile(entry, folderChosen, meter); });
     if (!any) log(kNoFilesSelected);
 }
 
-bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen) {
+bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen, TransferMeter& meter) {
     log(kDownloadStart);
     if (!entry) {
         log(kSizeInvalid);
@@ -218,6 +283,11 @@ bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen) {
     log(name);
     if (size == 0 || size == kNoSize) {
         log(kSizeInvalid);
+        return false;
+    }
+    // Esc pressed during the file before: this one is not begun.
+    if (meter.stopRequested()) {
+        log(kCanceled);
         return false;
     }
 
@@ -250,9 +320,11 @@ bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen) {
     };
 
     PcFileSink sink(file);
-    switch (readPhoneFile(session_.fs, session_.clock, name, attribute, size, sink)) {
+    switch (readPhoneFile(session_.fs, session_.clock, name, attribute, size, sink, &meter)) {
     case TransferOutcome::Done:
         break;
+    case TransferOutcome::Stopped:
+        return discard(kCanceled);
     case TransferOutcome::OpenFailed:
         return discard(kCannotOpen);
     case TransferOutcome::SeekFailed:
@@ -318,6 +390,33 @@ void FileOperations::changeAttributes() {
     });
     if (!any) log(kNoFilesSelected);
     refreshIfAutomatic();
+}
+
+// --- Saving the log
+
+void FileOperations::saveLog(std::string_view text) {
+    setDialogName(dialog_, kLogFileName);
+    dialog_.title[0] = '\0';
+    dialog_.options = FileDialogSetup::kAskBeforeReplacing;
+    if (!desktop_.dialogs.saveFileDialog(dialog_)) return;
+    const std::string path(dialogName(dialog_));
+    log(kSaveLogStart);
+    log(path);
+    // The dialog has asked before replacing a file of that name.
+    PcFile file(desktop_.files, desktop_.files.createReplacing(path));
+    if (!file) {
+        log(kCannotCreate);
+        return;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const bool written = file.writeAll(std::span<const std::uint8_t>(bytes, text.size()));
+    if (!file.close() || !written) {
+        // A cut-off log would pass for the whole one.
+        desktop_.files.remove(path);
+        log(kCannotWrite);
+        return;
+    }
+    log(kOk);
 }
 
 } // namespace telvane

@@ -176,6 +176,29 @@ PcFileHandle FakeDesktop::createNew(std::string_view path) {
     return handle;
 }
 
+PcFileHandle FakeDesktop::createReplacing(std::string_view path) {
+    const std::string full = resolve(path);
+    auto it = files_.find(full);
+    if (it != files_.end()) {
+        if (it->second.locked || isOpen(full)) return 0;
+        if (diskSpace_) *diskSpace_ += it->second.bytes.size();
+        files_.erase(it);
+    }
+    return createNew(full);
+}
+
+bool FakeDesktop::lookUp(std::string_view path, PcPathInfo& info) {
+    const std::string full = resolve(path);
+    if (folders_.count(full)) {
+        info = PcPathInfo{true, 0};
+        return true;
+    }
+    auto it = files_.find(full);
+    if (it == files_.end()) return false;
+    info = PcPathInfo{false, it->second.bytes.size()};
+    return true;
+}
+
 bool FakeDesktop::size(PcFileHandle file, std::uint64_t& bytes) {
     auto it = open_.find(file);
     if (it == open_.end()) return false;

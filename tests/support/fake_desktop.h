@@ -16,8 +16,8 @@ namespace telvane::test {
 // is absolute, anything else is a name in the current folder, which every confirmed dialog
 // sets to the chosen folder. Dialog answers and Yes/No answers are scripted; a dialog or a
 // question with no answer left fails the test. Every file handed out is tracked, so a test can
-// see that each was closed exactly once.
-class FakeDesktop final : public DesktopDialogs, public PcFiles {
+// see that each was closed exactly once. A transfer stops between two pieces when stopWhen says so.
+class FakeDesktop final : public DesktopDialogs, public PcFiles, public TransferCancel {
 public:
     using Bytes = std::vector<std::uint8_t>;
 
@@ -63,6 +63,8 @@ public:
     std::function<void()> whileAsking;
     // Runs while an open or save dialog is open (before its answer is given).
     std::function<void()> whileDialog;
+    // Asked between two pieces of a transfer: true stops it (the user's Esc).
+    std::function<bool()> stopWhen;
 
     const std::vector<ShownDialog>& dialogs() const { return shown_; }
     const std::vector<std::string>& questions() const { return questions_; }
@@ -79,11 +81,16 @@ public:
     // --- PcFiles
     PcFileHandle openExisting(std::string_view path) override;
     PcFileHandle createNew(std::string_view path) override;
+    PcFileHandle createReplacing(std::string_view path) override;
+    bool lookUp(std::string_view path, PcPathInfo& info) override;
     bool size(PcFileHandle file, std::uint64_t& bytes) override;
     bool read(PcFileHandle file, std::span<std::uint8_t> into, std::size_t& count) override;
     bool write(PcFileHandle file, std::span<const std::uint8_t> bytes, std::size_t& count) override;
     bool close(PcFileHandle file) override;
     bool remove(std::string_view path) override;
+
+    // --- TransferCancel
+    bool cancelRequested() override { return stopWhen && stopWhen(); }
 
 private:
     struct Answer {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -11,6 +12,9 @@ namespace telvane::test {
 class TapPort final : public ForwardingPort {
 public:
     explicit TapPort(DevicePort& inner) : ForwardingPort(inner) {}
+
+    // Runs after every request, on the requesting thread; set it before the port is in use.
+    std::function<void()> afterRequest;
 
     std::vector<std::vector<std::uint8_t>> requests() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -27,7 +31,9 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.emplace_back(input.begin(), input.end());
         }
-        return inner_.request(handle, code, input, output, limitMs);
+        const RequestResult result = inner_.request(handle, code, input, output, limitMs);
+        if (afterRequest) afterRequest();
+        return result;
     }
 
 private:

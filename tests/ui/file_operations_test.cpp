@@ -214,6 +214,88 @@ TEST_F(OperationsTest, Upload_PhoneRefusesTheClose_IsReportedAndEndsTheUpload) {
     EXPECT_FALSE(phoneFile("a2"));
 }
 
+// --- Dropped files
+
+TEST_F(OperationsTest, Drop_GoesAsAnUploadWithoutTheDialog_ItsRulesTextsAndRefresh) {
+    connect(flatPhone(1000));
+    autoUpdate = 1;
+    desktop.addFolder("D:\\far");
+    desktop.addFile("D:\\far\\one.bin", pattern(400, 1));
+    desktop.addFile("D:\\far\\empty", {});
+    desktop.addFile("D:\\far\\big.bin", pattern(600, 2));
+    commands->uploadDroppedFiles({"D:\\far\\one.bin", "D:\\far\\empty", "D:\\far\\big.bin"}, 0);
+    EXPECT_EQ("File upload... one.bin ok\r\nempty Fail: file size invalid\r\nbig.bin Fail: file size invalid\r\n"
+              "Receiving file list... ok\r\nFiles found: 1\r\n",
+              log.text());
+    EXPECT_EQ(pattern(400, 1), phoneFile("one.bin"));
+    EXPECT_TRUE(desktop.dialogs().empty());
+    EXPECT_EQ("C:\\pc", desktop.currentFolder());
+    expectFilesClosed();
+}
+
+TEST_F(OperationsTest, Drop_TreeMode_IntoTheFolderDroppedOnOrElseTheSelectedOne) {
+    auto p = sim::treePhoneProfile();
+    p.files = {makeFile("/a/b/old.txt", {1}), makeFile("/a/c/old.txt", {1})};
+    connect(p);
+    refresh();
+    desktop.addFile("D:\\song.mp3", pattern(10, 5));
+    tree.select(tree.child(views->rootNode(), "b"));
+    commands->uploadDroppedFiles({"D:\\song.mp3"}, tree.child(views->rootNode(), "c"));
+    commands->uploadDroppedFiles({"D:\\song.mp3"}, 0);
+    EXPECT_EQ("File upload... /a/c/song.mp3 ok\r\nFile upload... /a/b/song.mp3 ok\r\n", log.text());
+    EXPECT_EQ(pattern(10, 5), phoneFile("/a/c/song.mp3"));
+    EXPECT_EQ(pattern(10, 5), phoneFile("/a/b/song.mp3"));
+}
+
+TEST_F(OperationsTest, Drop_WithAFolder_IsRefusedInOneLineBeforeAnythingIsSent) {
+    connect(flatPhone());
+    autoUpdate = 1;
+    desktop.addFile("D:\\x\\file.bin", pattern(10, 1));
+    desktop.addFolder("D:\\x\\photos");
+    const std::uint32_t before = commandCount();
+    commands->uploadDroppedFiles({"D:\\x\\file.bin", "D:\\x\\photos"}, 0);
+    EXPECT_EQ("File upload... photos Fail: folders cannot be dropped, only files\r\n", log.text());
+    EXPECT_EQ(before, commandCount());
+    EXPECT_FALSE(phoneFile("file.bin"));
+    expectFilesClosed();
+}
+
+// --- Saving the log
+
+TEST_F(OperationsTest, SaveLog_WritesTheTextAsItStandsReplacingTheFileTheDialogAskedAbout) {
+    connect(flatPhone());
+    desktop.addFile("C:\\logs\\old.log", pattern(5000, 1));
+    desktop.answerSave("C:\\logs\\old.log");
+    const std::string text = "File upload... a ok\r\nphone not connected\r\nno line end";
+    commands->saveLog(text);
+    ASSERT_EQ(1u, desktop.dialogs().size());
+    EXPECT_TRUE(desktop.dialogs()[0].save);
+    EXPECT_EQ(FileDialogSetup::kAskBeforeReplacing, desktop.dialogs()[0].options);
+    EXPECT_EQ("telvane.log", desktop.dialogs()[0].name);
+    EXPECT_EQ(Bytes(text.begin(), text.end()), desktop.file("C:\\logs\\old.log")->bytes);
+    EXPECT_EQ("Saving log to C:\\logs\\old.log ok\r\n", log.text());
+    expectFilesClosed();
+}
+
+TEST_F(OperationsTest, SaveLog_CancelWritesNothing_FailuresSaySoAndLeaveNoPart) {
+    connect(flatPhone());
+    desktop.cancelNextDialog();
+    commands->saveLog("text");
+    EXPECT_EQ("", log.text());
+
+    desktop.answerSave("C:\\nowhere\\x.log"); // no such folder
+    commands->saveLog("text");
+    EXPECT_EQ("Saving log to C:\\nowhere\\x.log Fail: cannot create file\r\n", log.text());
+
+    log.clear();
+    desktop.setDiskSpace(3);
+    desktop.answerSave("C:\\pc\\x.log");
+    commands->saveLog("text");
+    EXPECT_EQ("Saving log to C:\\pc\\x.log Fail: cannot write\r\n", log.text());
+    EXPECT_FALSE(desktop.exists("C:\\pc\\x.log"));
+    expectFilesClosed();
+}
+
 // --- Download
 
 class DownloadTest : public OperationsTest {
@@ -325,9 +407,8 @@ TEST_F(DownloadTest, SizeTheListClaims_IsNeverAllocated_TheFileStreamsInPieces) 
     std::vector<std::size_t> allocations;
     static std::vector<std::size_t>* seen = nullptr;
     seen = &allocations;
-    FileDialogSetup dialog;
-    FileOperations operations(*session, *views, Desktop{desktop, desktop, controls, progress}, dialog,
-                              [] { return 0; }, [](std::size_t n) {
+    FileOperations operations(*session, *views, Desktop{desktop, desktop, controls, progress, desktop}, [] { return 0; },
+                              [](std::size_t n) {
                                   seen->push_back(n);
                                   return std::unique_ptr<std::uint8_t[]>();
                               });

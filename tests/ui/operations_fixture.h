@@ -16,7 +16,7 @@
 #include "support/tap_port.h"
 #include "ui/browser_views.h"
 #include "ui/fake_view_controls.h"
-#include "ui/file_commands.h"
+#include "ui/file_operations.h"
 #include "session/phone_session.h"
 
 namespace telvane::test {
@@ -78,8 +78,8 @@ protected:
         tree.onSelectionChanged = [this] {
             if (views->treeMode()) views->showFolder();
         };
-        commands = std::make_unique<FileCommands>(*session, *views, Desktop{desktop, desktop, controls, progress},
-                                                  [this] { return autoUpdate; });
+        commands = std::make_unique<FileOperations>(
+            *session, *views, Desktop{desktop, desktop, controls, progress, desktop}, [this] { return autoUpdate; });
         findPhoneInterface(*tap, session->link, session->channel);
         ASSERT_NE(0u, session->link.handle());
         session->link.setConnected(true);
@@ -149,7 +149,7 @@ protected:
     std::unique_ptr<TapPort> tap;
     std::unique_ptr<PhoneSession> session;
     std::unique_ptr<BrowserViews> views;
-    std::unique_ptr<FileCommands> commands;
+    std::unique_ptr<FileOperations> commands;
 };
 
 } // namespace telvane::test

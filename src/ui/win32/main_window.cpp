@@ -1,7 +1,11 @@
 #include "ui/win32/main_window.h"
 
+#include <windowsx.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "ui/win32/about_box.h"
 #include "ui/win32/resource.h"
@@ -73,6 +77,7 @@ MainWindow::MainWindow(HINSTANCE instance, DevicePort& port, Clock& clock, Windo
     : instance_(instance),
       shell_(shell),
       contextMenu_(contextMenu),
+      logMenu_(LoadMenuA(instance, MAKEINTRESOURCEA(IDM_LOG_CONTEXT))),
       settings_(std::move(settings)),
       session_(port, clock, log_, notifier_),
       views_(ViewControls{tree_, list_, status_, progress_, &ansiText}, log_, session_.fs, session_.seems,
@@ -121,6 +126,10 @@ INT_PTR MainWindow::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NOTIFY:
         if (lParam == 0) return TRUE;
         return onNotify(*reinterpret_cast<const NMHDR*>(lParam), lParam);
+    case WM_DROPFILES:
+        return onDropFiles(reinterpret_cast<HDROP>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_CONTEXTMENU:
+        return onContextMenu(reinterpret_cast<HWND>(wParam), lParam);
     case WM_APPENDLOG:
         return onAppendLog(lParam);
     case WM_SAVESCREENSHOT:
@@ -157,7 +166,49 @@ INT_PTR MainWindow::onInitDialog() {
     CheckDlgButton(window_, IDC_AUTO_UPDATE, autoUpdate_ == 1 ? BST_CHECKED : BST_UNCHECKED);
 
     createStatusBar();
+    // As much log as memory holds: the edit control's default would drop text past 30,000
+    // characters, and a saved log would lack its end.
+    SendDlgItemMessageA(window_, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
+    hookControls();
     return TRUE;
+}
+
+void MainWindow::hookControls() {
+    for (int id : {IDC_LIST, IDC_TREE}) {
+        HWND control = GetDlgItem(window_, id);
+        DragAcceptFiles(control, TRUE);
+        SetWindowSubclass(control, &MainWindow::controlProc, static_cast<UINT_PTR>(id), 0);
+    }
+    SetWindowSubclass(GetDlgItem(window_, IDC_LOG), &MainWindow::controlProc, IDC_LOG, 0);
+}
+
+LRESULT CALLBACK MainWindow::controlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR) {
+    constexpr WPARAM kCtrlS = 'S' & 0x1F; // the character Ctrl+S types
+    HWND window = GetParent(control);
+    switch (message) {
+    case WM_DROPFILES:
+        // The window learns which control the files were dropped on; the point is the control's.
+        return SendMessageA(window, WM_DROPFILES, wParam, reinterpret_cast<LPARAM>(control));
+    case WM_CONTEXTMENU:
+        // In place of the edit control's own menu.
+        if (id != IDC_LOG) break;
+        SendMessageA(window, WM_CONTEXTMENU, wParam, lParam);
+        return 0;
+    case WM_KEYDOWN:
+        if (id != IDC_LOG || wParam != 'S' || GetKeyState(VK_CONTROL) >= 0) break;
+        SendMessageA(window, WM_COMMAND, IDM_SAVE_LOG, 0);
+        return 0;
+    case WM_CHAR:
+        if (id == IDC_LOG && wParam == kCtrlS) return 0; // handled as a key: no beep
+        break;
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(control, &MainWindow::controlProc, id);
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(control, message, wParam, lParam);
 }
 
 void MainWindow::insertColumns() {
@@ -281,6 +332,8 @@ void MainWindow::phoneCommand(Operation operation) {
 }
 
 INT_PTR MainWindow::onCommand(WPARAM command) {
+    // No command starts inside another (the box toggles itself, so its setting follows it).
+    if (busy() && command != IDC_AUTO_UPDATE) return TRUE;
     // Only a whole wParam of an identifier counts: a click or a menu choice, never a notification.
     switch (command) {
     case IDC_UPDATE_LIST:
@@ -321,6 +374,13 @@ INT_PTR MainWindow::onCommand(WPARAM command) {
     case IDC_AUTO_UPDATE:
         toggleAutoUpdate();
         break;
+    case IDM_SAVE_LOG:
+        saveLog();
+        break;
+    case IDOK:
+        // Enter: the dialog's, unless the list has the focus, where it downloads the selection.
+        if (GetFocus() == GetDlgItem(window_, IDC_LIST)) onCommand(IDC_DOWNLOAD_FILES);
+        break;
     default:
         break;
     }
@@ -334,7 +394,12 @@ void MainWindow::toggleAutoUpdate() {
 
 INT_PTR MainWindow::onNotify(const NMHDR& header, LPARAM lParam) {
     if (header.idFrom == IDC_LIST && header.code == static_cast<UINT>(NM_RCLICK)) {
-        showContextMenu();
+        if (!busy()) showContextMenu();
+    } else if (header.idFrom == IDC_LIST && header.code == static_cast<UINT>(LVN_KEYDOWN)) {
+        onListKeyDown(reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey);
+    } else if (header.idFrom == IDC_LIST && header.code == static_cast<UINT>(NM_DBLCLK)) {
+        // On a row; a double click beside the rows is no choice of files.
+        if (reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem >= 0) onCommand(IDC_DOWNLOAD_FILES);
     } else if (header.idFrom == IDC_LIST && header.code == static_cast<UINT>(LVN_COLUMNCLICK)) {
         sortByColumn(reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
     } else if (header.idFrom == IDC_TREE &&
@@ -343,6 +408,90 @@ INT_PTR MainWindow::onNotify(const NMHDR& header, LPARAM lParam) {
         views_.showFolder();
     }
     return TRUE;
+}
+
+void MainWindow::onListKeyDown(WORD key) {
+    switch (key) {
+    case VK_DELETE:
+        onCommand(IDC_DELETE_FILES);
+        break;
+    case VK_F5:
+        onCommand(IDC_UPDATE_LIST);
+        break;
+    case 'A':
+        // Rows of a phone that is gone are no choice either: like the buttons, it needs the phone.
+        if (GetKeyState(VK_CONTROL) < 0 && !busy()) phoneCommand([this] { selectAllRows(); });
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::selectAllRows() {
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED;
+    state.state = LVIS_SELECTED;
+    // Row -1: every row.
+    SendDlgItemMessageA(window_, IDC_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+}
+
+TreeNode MainWindow::treeNodeAt(POINT point) {
+    TVHITTESTINFO hit{};
+    hit.pt = point;
+    const auto node = SendDlgItemMessageA(window_, IDC_TREE, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    return (hit.flags & TVHT_ONITEM) != 0 ? static_cast<TreeNode>(node) : 0;
+}
+
+INT_PTR MainWindow::onDropFiles(HDROP drop, HWND target) {
+    POINT point{};
+    DragQueryPoint(drop, &point);
+    std::vector<std::string> paths;
+    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileA(drop, i, nullptr, 0);
+        if (length == 0) continue;
+        std::string path(length + 1, '\0');
+        path.resize(DragQueryFileA(drop, i, path.data(), length + 1));
+        paths.push_back(std::move(path));
+    }
+    // The drop's memory is the window's to free, whatever becomes of the files.
+    DragFinish(drop);
+    if (busy() || paths.empty()) return TRUE;
+
+    // On a tree folder: into it; on the list (or beside the tree's nodes): the selected folder.
+    const TreeNode folder = target == GetDlgItem(window_, IDC_TREE) ? treeNodeAt(point) : 0;
+    phoneCommand([&] {
+        if (fileCommands_) fileCommands_->uploadDroppedFiles(paths, folder);
+    });
+    return TRUE;
+}
+
+INT_PTR MainWindow::onContextMenu(HWND target, LPARAM screenPoint) {
+    HWND pane = GetDlgItem(window_, IDC_LOG);
+    if (target != pane) return FALSE;
+    if (busy() || !logMenu_) return TRUE;
+    POINT at{GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+    if (screenPoint == -1) {
+        RECT frame{};
+        GetWindowRect(pane, &frame);
+        at = POINT{frame.left, frame.top};
+    }
+    SetForegroundWindow(window_);
+    shell_.trackPopupMenu(GetSubMenu(logMenu_.get(), 0), TPM_RIGHTBUTTON, at.x, at.y, window_);
+    PostMessageA(window_, WM_NULL, 0, 0);
+    return TRUE;
+}
+
+void MainWindow::saveLog() {
+    if (fileCommands_ == nullptr) return;
+    HWND pane = GetDlgItem(window_, IDC_LOG);
+    const int length = GetWindowTextLengthA(pane);
+    std::string text(static_cast<std::size_t>(std::max(length, 0)) + 1, '\0');
+    text.resize(static_cast<std::size_t>(std::max(GetWindowTextA(pane, text.data(), length + 1), 0)));
+    // An operation like the others: nothing else starts while its dialog is open.
+    beginOperation();
+    fileCommands_->saveLog(text);
+    endOperation();
 }
 
 void MainWindow::showContextMenu() {

@@ -2,12 +2,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "common/clock.h"
 #include "link/device_port.h"
 #include "ui/browser_views.h"
-#include "ui/file_command_handler.h"
+#include "ui/file_commands.h"
 #include "session/phone_session.h"
 #include "ui/win32/tray_icon.h"
 #include "ui/win32/win32_view_controls.h"
@@ -41,12 +43,14 @@ public:
     HWND createModeless();
 
     // Where the file and seem commands go once the phone is known to be connected.
-    void setFileCommands(FileCommandHandler* handler) { fileCommands_ = handler; }
+    void setFileCommands(FileCommands* commands) { fileCommands_ = commands; }
 
     HWND handle() const { return window_; }
     PhoneSession& session() { return session_; }
     BrowserViews& views() { return views_; }
     LogSink& log() { return log_; }
+    // The progress bar, for every operation that shows one.
+    Progress& progress() { return progress_; }
     int autoUpdate() const { return autoUpdate_; }
     int sortColumn() const { return sortColumn_; }
     bool sortDescending() const { return sortDescending_; }
@@ -62,6 +66,10 @@ private:
     INT_PTR onLinkState(WPARAM state);
     INT_PTR onCommand(WPARAM command);
     INT_PTR onNotify(const NMHDR& header, LPARAM lParam);
+    // Files dropped on the list or the tree (target), passed on by the control.
+    INT_PTR onDropFiles(HDROP drop, HWND target);
+    // A context menu asked for on target, at a screen position (-1: from the keyboard).
+    INT_PTR onContextMenu(HWND target, LPARAM screenPoint);
     INT_PTR onAppendLog(LPARAM text);
     INT_PTR onSaveScreenshot();
     void onDestroy();
@@ -72,6 +80,19 @@ private:
     void showContextMenu();
     void sortByColumn(int column);
     void toggleAutoUpdate();
+    // Del, F5, Ctrl+A in the list.
+    void onListKeyDown(WORD key);
+    void selectAllRows();
+    // The tree's node at a point of its client area, or 0.
+    TreeNode treeNodeAt(POINT point);
+    void saveLog();
+    // The list and the tree take dropped files; the log pane has its own context menu and Ctrl+S.
+    // What they get of that is passed on to the window as messages.
+    void hookControls();
+    static LRESULT CALLBACK controlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                        DWORD_PTR data);
+    // While a user operation runs (a transfer, or one of its dialogs) the window starts no other.
+    bool busy() const { return operationDepth_ > 0; }
 
     // A command that talks to the phone: refused without one, else run as a user operation.
     template <class Operation>
@@ -89,6 +110,10 @@ private:
     HINSTANCE instance_;
     WindowShell& shell_;
     HMENU contextMenu_;
+    struct MenuDeleter {
+        void operator()(HMENU menu) const { DestroyMenu(menu); }
+    };
+    std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter> logMenu_;
     Settings settings_;
     HWND window_ = nullptr;
 
@@ -101,7 +126,7 @@ private:
     Win32Progress progress_{window_};
     BrowserViews views_;
     TrayIcon tray_;
-    FileCommandHandler* fileCommands_ = nullptr;
+    FileCommands* fileCommands_ = nullptr;
 
     int autoUpdate_ = 0;
     int sortColumn_ = 0;

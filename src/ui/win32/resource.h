@@ -5,6 +5,7 @@
 // Resources.
 #define IDD_MAIN 101
 #define IDM_CONTEXT 101
+#define IDM_LOG_CONTEXT 102
 #define IDI_PROGRAM 1
 #define IDI_WINDOW 101
 #define IDI_SORT_UP 202
@@ -38,3 +39,5 @@
 // Context menu items; its About item shares the About button's identifier.
 #define IDM_DOWNLOAD 1101
 #define IDM_DELETE 1102
+// The log pane's context menu (and Ctrl+S there).
+#define IDM_SAVE_LOG 1103

@@ -91,7 +91,8 @@ bool Win32Dialogs::openFileDialog(FileDialogSetup& setup) {
 }
 
 bool Win32Dialogs::saveFileDialog(FileDialogSetup& setup) {
-    OPENFILENAMEA record = dialogRecord(setup, setup.name, 0);
+    const DWORD flags = (setup.options & FileDialogSetup::kAskBeforeReplacing) ? OFN_OVERWRITEPROMPT : 0;
+    OPENFILENAMEA record = dialogRecord(setup, setup.name, flags);
     if (!GetSaveFileNameA(&record)) return false;
     enterChosenFolder(setup.name, record);
     return true;
@@ -110,6 +111,19 @@ PcFileHandle Win32PcFiles::openExisting(std::string_view path) {
 
 PcFileHandle Win32PcFiles::createNew(std::string_view path) {
     return openFile(path, CREATE_NEW);
+}
+
+PcFileHandle Win32PcFiles::createReplacing(std::string_view path) {
+    return openFile(path, CREATE_ALWAYS);
+}
+
+bool Win32PcFiles::lookUp(std::string_view path, PcPathInfo& info) {
+    const std::string name(path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return false;
+    info.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.size = info.folder ? 0 : (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    return true;
 }
 
 bool Win32PcFiles::size(PcFileHandle file, std::uint64_t& bytes) {
@@ -184,16 +198,6 @@ std::string Win32OperationControls::fieldText(EditField field) {
 void Win32OperationControls::setFieldText(EditField field, std::string_view text) {
     const std::string copy(text);
     SetDlgItemTextA(window_(), static_cast<int>(field), copy.c_str());
-}
-
-// --- Progress bar
-
-void Win32ProgressBar::setRange(std::uint32_t low, std::uint32_t high) {
-    SendDlgItemMessageA(window_(), IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(low16(low), low16(high)));
-}
-
-void Win32ProgressBar::setPosition(std::uint32_t position) {
-    SendDlgItemMessageA(window_(), IDC_PROGRESS, PBM_SETPOS, low16(position), 0);
 }
 
 } // namespace telvane::win32

@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "services/progress.h"
 #include "ui/desktop.h"
 #include "ui/win32/window_shell.h"
 
@@ -46,6 +45,8 @@ class Win32PcFiles final : public PcFiles {
 public:
     PcFileHandle openExisting(std::string_view path) override;
     PcFileHandle createNew(std::string_view path) override;
+    PcFileHandle createReplacing(std::string_view path) override;
+    bool lookUp(std::string_view path, PcPathInfo& info) override;
     bool size(PcFileHandle file, std::uint64_t& bytes) override;
     bool read(PcFileHandle file, std::span<std::uint8_t> into, std::size_t& count) override;
     bool write(PcFileHandle file, std::span<const std::uint8_t> bytes, std::size_t& count) override;
@@ -63,17 +64,6 @@ public:
     TreeNode selectedTreeNode() override;
     std::string fieldText(EditField field) override;
     void setFieldText(EditField field, std::string_view text) override;
-
-private:
-    WindowGetter window_;
-};
-
-// The main window's progress bar with a 16-bit range.
-class Win32ProgressBar final : public Progress {
-public:
-    explicit Win32ProgressBar(WindowGetter window) : window_(std::move(window)) {}
-    void setRange(std::uint32_t low, std::uint32_t high) override;
-    void setPosition(std::uint32_t position) override;
 
 private:
     WindowGetter window_;

@@ -141,11 +141,13 @@ void Win32Status::setPart(int part, std::string_view text) {
 }
 
 void Win32Progress::setRange(std::uint32_t low, std::uint32_t high) {
-    SendDlgItemMessageA(dialog_, IDC_PROGRESS, PBM_SETRANGE32, static_cast<WPARAM>(low), static_cast<LPARAM>(high));
+    shift_ = high > 0x7FFFFFFFu ? 1 : 0;
+    SendDlgItemMessageA(dialog_, IDC_PROGRESS, PBM_SETRANGE32, static_cast<WPARAM>(low >> shift_),
+                        static_cast<LPARAM>(high >> shift_));
 }
 
 void Win32Progress::setPosition(std::uint32_t position) {
-    SendDlgItemMessageA(dialog_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    SendDlgItemMessageA(dialog_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position >> shift_), 0);
 }
 
 std::string ansiText(std::u16string_view text) {

@@ -55,6 +55,7 @@ private:
     const HWND& dialog_;
 };
 
+// The progress bar (control 1018), for the file list, the transfers and the seem download.
 class Win32Progress final : public Progress {
 public:
     explicit Win32Progress(const HWND& dialog) : dialog_(dialog) {}
@@ -63,6 +64,8 @@ public:
 
 private:
     const HWND& dialog_;
+    // The control counts in signed 32 bits: a range beyond them is shown halved.
+    unsigned shift_ = 0;
 };
 
 // A UTF-16 text in the system's 8-bit code page, as the window's "%S" texts show it.

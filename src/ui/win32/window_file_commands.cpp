@@ -7,12 +7,11 @@ WindowFileCommands::WindowFileCommands(MainWindow& window, WindowShell& shell, D
     : window_(window),
       ownDialogs_([&window] { return window.handle(); }, shell),
       controls_([&window] { return window.handle(); }),
-      progress_([&window] { return window.handle(); }),
-      commands_(window.session(), window.views(),
-                Desktop{dialogs != nullptr ? *dialogs : ownDialogs_, files != nullptr ? *files : ownFiles_, controls_,
-                        progress_},
-                [&window] { return window.autoUpdate(); }) {
-    window.setFileCommands(&commands_);
+      operations_(window.session(), window.views(),
+                  Desktop{dialogs != nullptr ? *dialogs : ownDialogs_, files != nullptr ? *files : ownFiles_,
+                          controls_, window.progress(), cancel_},
+                  [&window] { return window.autoUpdate(); }) {
+    window.setFileCommands(&operations_);
 }
 
 WindowFileCommands::~WindowFileCommands() {

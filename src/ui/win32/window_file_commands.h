@@ -1,12 +1,13 @@
 #pragma once
-#include "ui/file_commands.h"
+#include "ui/file_operations.h"
 #include "ui/win32/main_window.h"
 #include "ui/win32/win32_desktop.h"
+#include "ui/win32/win32_transfer_cancel.h"
 #include "ui/win32/window_shell.h"
 
 namespace telvane::win32 {
 
-// The window's file and seem commands: the portable operations over the real desktop, handed
+// The window's file and seem commands: FileOperations over the real desktop, handed
 // to the window for as long as this lives.
 class WindowFileCommands {
 public:
@@ -24,8 +25,8 @@ private:
     Win32Dialogs ownDialogs_;
     Win32PcFiles ownFiles_;
     Win32OperationControls controls_;
-    Win32ProgressBar progress_;
-    FileCommands commands_;
+    Win32TransferCancel cancel_;
+    FileOperations operations_;
 };
 
 } // namespace telvane::win32

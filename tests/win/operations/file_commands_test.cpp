@@ -21,6 +21,7 @@
 #include "sim/phone_profile.h"
 #include "sim/virtual_driver.h"
 #include "support/fake_clock.h"
+#include "support/tap_port.h"
 #include "ui/win32/main_window.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/win32_desktop.h"
@@ -42,11 +43,36 @@ struct DialogScript {
     std::deque<std::string> names; // "" cancels
     std::vector<HWND> owners;      // each dialog's owner, as the dialog saw it
     std::vector<BOOL> ownerEnabled;
+    std::vector<DWORD> flags;      // each dialog's options
+    bool answerReplaceYes = false; // a question whether to replace a file is answered Yes
+    std::vector<std::string> replaceQuestions;
 };
+
+DialogScript* scriptOfPrompt = nullptr;
+
+BOOL CALLBACK answerYesToBoxOf(HWND candidate, LPARAM fileDialog) {
+    char kind[16] = {};
+    GetClassNameA(candidate, kind, sizeof kind);
+    if (GetWindow(candidate, GW_OWNER) != reinterpret_cast<HWND>(fileDialog) || std::strcmp(kind, "#32770") != 0)
+        return TRUE;
+    char text[512] = {};
+    GetDlgItemTextA(candidate, 0xFFFF, text, sizeof text); // a message box's text
+    scriptOfPrompt->replaceQuestions.emplace_back(text);
+    PostMessageA(candidate, WM_COMMAND, IDYES, 0);
+    return FALSE;
+}
+
+// Runs inside the message box the file dialog shows over itself.
+void CALLBACK answerReplacePrompt(HWND fileDialog, UINT, UINT_PTR timer, DWORD) {
+    if (!EnumThreadWindows(GetCurrentThreadId(), &answerYesToBoxOf, reinterpret_cast<LPARAM>(fileDialog)))
+        KillTimer(fileDialog, timer);
+}
 
 UINT_PTR CALLBACK confirmingHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        SetWindowLongPtrA(child, DWLP_USER, reinterpret_cast<const OPENFILENAMEA*>(lParam)->lCustData);
+        const auto* record = reinterpret_cast<const OPENFILENAMEA*>(lParam);
+        SetWindowLongPtrA(child, DWLP_USER, record->lCustData);
+        reinterpret_cast<DialogScript*>(record->lCustData)->flags.push_back(record->Flags);
         return 0;
     }
     if (message != WM_NOTIFY || reinterpret_cast<const NMHDR*>(lParam)->code != static_cast<UINT>(CDN_INITDONE))
@@ -66,6 +92,10 @@ UINT_PTR CALLBACK confirmingHook(HWND child, UINT message, WPARAM, LPARAM lParam
     } else {
         SendMessageA(dialog, CDM_SETCONTROLTEXT, kFileNameField, reinterpret_cast<LPARAM>(name.c_str()));
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        if (script->answerReplaceYes) {
+            scriptOfPrompt = script;
+            SetTimer(dialog, 1, 20, &answerReplacePrompt);
+        }
     }
     return 0;
 }
@@ -302,7 +332,11 @@ protected:
             writeFile(iniPath, Bytes(ini.begin(), ini.end()));
         }
         driver = std::make_unique<sim::VirtualDriver>(std::make_unique<sim::VirtualPhone>(profile));
-        window = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), *driver, clock, shell, nullptr,
+        tap = std::make_unique<TapPort>(*driver);
+        tap->afterRequest = [this, thread = GetCurrentThreadId()] {
+            if (GetCurrentThreadId() == thread && duringRequests) duringRequests();
+        };
+        window = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), *tap, clock, shell, nullptr,
                                               MainWindow::Settings{iniPath, {}});
         commands = std::make_unique<WindowFileCommands>(*window, shell);
         commands->dialogs().setHook(&confirmingHook, reinterpret_cast<LPARAM>(&script));
@@ -349,6 +383,9 @@ protected:
     QuestionShell shell;
     DialogScript script;
     std::unique_ptr<sim::VirtualDriver> driver;
+    std::unique_ptr<TapPort> tap;
+    // Runs after every request the window's thread makes: inside the operations.
+    std::function<void()> duringRequests;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<WindowFileCommands> commands;
     HWND dialog = nullptr;
@@ -374,6 +411,8 @@ TEST_F(WindowCommandsTest, DownloadMenuItem_WritesTheSelectedFileWhereTheSaveDia
     command(IDM_DOWNLOAD);
     EXPECT_EQ("File download...keep.bin ok\r\n", logText(dialog));
     EXPECT_EQ(pattern(1500, 1), readFile(folder + "\\copy.bin"));
+    ASSERT_EQ(1u, script.flags.size());
+    EXPECT_EQ(0u, script.flags[0] & OFN_OVERWRITEPROMPT); // a download never replaces a file
 }
 
 TEST_F(WindowCommandsTest, AttributeButton_ReadsTheFieldAndSeemButtonsSaveAndWriteBack) {
@@ -444,6 +483,150 @@ TEST_F(WindowCommandsTest, PhoneReplacedDuringADeletesQuestion_DeletesNothingThe
               "Receiving file list... ok\r\nFiles found: 2\r\n",
               logText(dialog));
     EXPECT_EQ((std::vector<std::string>{"gone.bin", "keep.bin"}), listColumn(dialog, 0));
+}
+
+TEST_F(WindowCommandsTest, ListKeys_F5ReadsCtrlASelectsAllEnterAndDoubleClickDownloadDelDeletes) {
+    open(flatPhone(), false);
+    HWND list = GetDlgItem(dialog, IDC_LIST);
+    pressKey(dialog, list, VK_F5);
+    EXPECT_EQ("Receiving file list... ok\r\nFiles found: 2\r\n", logText(dialog));
+
+    pressKey(dialog, list, 'A', true);
+    EXPECT_EQ(2, SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0));
+    SetFocus(list);
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+    script.names.push_back(folder + "\\gone.bin");
+    pressKey(dialog, list, VK_RETURN); // the dialog's Enter, with the list focused
+    EXPECT_EQ("File download...gone.bin ok\r\nFile download...keep.bin ok\r\n", logText(dialog));
+    EXPECT_EQ(pattern(1500, 1), readFile(folder + "\\keep.bin"));
+
+    select({"keep.bin"});
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+    script.names.push_back(folder + "\\again.bin");
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    SendMessageA(list, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row));
+    PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(row.left + 20, (row.top + row.bottom) / 2));
+    pumpPending(dialog);
+    EXPECT_EQ("File download...keep.bin ok\r\n", logText(dialog));
+    EXPECT_EQ(pattern(1500, 1), readFile(folder + "\\again.bin"));
+
+    select({"gone.bin"});
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+    shell.answers.push_back(IDYES);
+    pressKey(dialog, list, VK_DELETE);
+    EXPECT_EQ("Deleting file gone.bin ok\r\n", logText(dialog));
+    EXPECT_FALSE(phoneFile("gone.bin"));
+}
+
+TEST_F(WindowCommandsTest, FilesDroppedOnTheListAndOnATreeFolder_GoThere_ADroppedFolderIsRefused) {
+    sim::PhoneProfile p = flatPhone();
+    p.volume = "/a";
+    p.entrySize = 268;
+    p.files = {{"/a/b/old.bin", 0, 0, {1}}, {"/a/c/old.bin", 0, 0, {2}}};
+    open(p, false);
+    writeFile(folder + "\\one.bin", pattern(700, 1));
+    writeFile(folder + "\\two.bin", pattern(30, 2));
+    HWND tree = GetDlgItem(dialog, IDC_TREE);
+    HTREEITEM root = treeNext(dialog, nullptr, TVGN_ROOT);
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(childNamed(dialog, root, "b")));
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+
+    PostMessageA(GetDlgItem(dialog, IDC_LIST), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(makeDrop({folder + "\\one.bin", folder + "\\two.bin"})), 0);
+    pumpPending(dialog);
+    EXPECT_EQ("File upload... /a/b/one.bin ok\r\n/a/b/two.bin ok\r\n", logText(dialog));
+    EXPECT_EQ(pattern(700, 1), phoneFile("/a/b/one.bin"));
+    EXPECT_EQ(pattern(30, 2), phoneFile("/a/b/two.bin"));
+
+    RECT node{};
+    const HTREEITEM c = childNamed(dialog, root, "c");
+    std::memcpy(&node, &c, sizeof c); // the rectangle asked for names its node
+
+    ASSERT_TRUE(SendMessageA(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&node)));
+    const POINT onNode{(node.left + node.right) / 2, (node.top + node.bottom) / 2};
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+    PostMessageA(tree, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({folder + "\\two.bin"}, onNode)), 0);
+    pumpPending(dialog);
+    EXPECT_EQ("File upload... /a/c/two.bin ok\r\n", logText(dialog));
+    EXPECT_EQ(pattern(30, 2), phoneFile("/a/c/two.bin"));
+
+    const std::string sub = folder + "\\photos";
+    CreateDirectoryA(sub.c_str(), nullptr);
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+    PostMessageA(tree, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({folder + "\\one.bin", sub}, onNode)), 0);
+    pumpPending(dialog);
+    RemoveDirectoryA(sub.c_str());
+    EXPECT_EQ("File upload... photos Fail: folders cannot be dropped, only files\r\n", logText(dialog));
+    EXPECT_FALSE(phoneFile("/a/c/one.bin"));
+}
+
+TEST_F(WindowCommandsTest, EscDuringAMultiFileDownload_NoPartFileAndLaterFilesUntouched_PaintedButDeafMeanwhile) {
+    sim::PhoneProfile p = flatPhone();
+    p.files = {{"a.bin", 0, 0, pattern(100, 1)}, {"big.bin", 0, 0, pattern(8000, 2)}, {"c.bin", 0, 0, pattern(300, 3)}};
+    open(p, false); // rows c.bin, big.bin, a.bin
+    select({"a.bin", "big.bin", "c.bin"});
+    script.names.push_back(folder + "\\c.bin");
+    writeFile(folder + "\\dropped.bin", pattern(10, 4));
+    HWND list = GetDlgItem(dialog, IDC_LIST);
+    HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+    HWND update = GetDlgItem(dialog, IDC_UPDATE_LIST);
+
+    bool othersSent = false;
+    bool escSent = false;
+    bool paintedMeanwhile = false;
+    duringRequests = [&] {
+        const LRESULT position = SendMessageA(bar, PBM_GETPOS, 0, 0);
+        if (!othersSent && position >= 300 + 1024) {
+            // A click, a drop and a repaint due, in the middle of big.bin.
+            InvalidateRect(list, nullptr, TRUE);
+            PostMessageA(update, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+            PostMessageA(update, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+            PostMessageA(list, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({folder + "\\dropped.bin"})), 0);
+            othersSent = true;
+        } else if (othersSent && !escSent && position >= 300 + 3 * 1024) {
+            paintedMeanwhile = !GetUpdateRect(list, nullptr, FALSE);
+            PostMessageA(list, WM_KEYDOWN, VK_ESCAPE, 1);
+            escSent = true;
+        }
+    };
+    command(IDC_DOWNLOAD_FILES);
+    duringRequests = nullptr;
+    pumpPending(dialog);
+
+    ASSERT_TRUE(escSent);
+    EXPECT_EQ("File download...c.bin ok\r\nFile download...big.bin Canceled.\r\n", logText(dialog));
+    EXPECT_EQ(pattern(300, 3), readFile(folder + "\\c.bin"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder + "\\big.bin").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder + "\\a.bin").c_str()));
+    EXPECT_FALSE(driver->withPhone([](sim::VirtualPhone& phone) { return phone.fileSystem().openName().has_value(); }));
+    EXPECT_FALSE(phoneFile("dropped.bin"));
+    EXPECT_TRUE(paintedMeanwhile);
+    PBRANGE range{};
+    SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    EXPECT_EQ(0, range.iLow);
+    EXPECT_EQ(8400, range.iHigh);
+
+    // Esc with no transfer running is the dialog's, and does nothing.
+    pressKey(dialog, list, VK_ESCAPE);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ("File download...c.bin ok\r\nFile download...big.bin Canceled.\r\n", logText(dialog));
+}
+
+TEST_F(WindowCommandsTest, CtrlSInTheLogPane_TheRealSaveDialogAsksBeforeReplacing_TheFileGetsThePanesText) {
+    open(flatPhone(), false);
+    window->log().appendLog("first line\r\nsecond");
+    writeFile(folder + "\\old.log", pattern(100, 1));
+    script.names.push_back(folder + "\\old.log");
+    script.answerReplaceYes = true;
+    pressKey(dialog, GetDlgItem(dialog, IDC_LOG), 'S', true);
+
+    ASSERT_EQ(1u, script.flags.size());
+    EXPECT_NE(0u, script.flags[0] & OFN_OVERWRITEPROMPT);
+    EXPECT_EQ(1u, script.replaceQuestions.size());
+    const Bytes saved = readFile(folder + "\\old.log");
+    EXPECT_EQ("first line\r\nsecond", std::string(saved.begin(), saved.end()));
+    EXPECT_EQ("first line\r\nsecondSaving log to " + folder + "\\old.log ok\r\n", logText(dialog));
 }
 
 } // namespace

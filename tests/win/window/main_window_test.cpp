@@ -91,18 +91,26 @@ private:
 };
 
 // A file command that talks to the phone and, while it runs, has the watcher's connection
-// message arrive (as it does inside a modal dialog's own message loop).
-class NestedConnection final : public FileCommandHandler {
+// message arrive (as it does inside a modal dialog's own message loop). Counts what reached it.
+class NestedConnection final : public FileCommands {
 public:
     std::function<void()> during;
     void uploadFiles() override {
+        ++uploads;
         if (during) during();
     }
-    void downloadFiles() override {}
+    void downloadFiles() override { ++downloads; }
     void deleteFiles() override {}
     void changeAttributes() override {}
     void downloadSeems() override {}
     void uploadSeem() override {}
+    void uploadDroppedFiles(const std::vector<std::string>&, TreeNode) override { ++drops; }
+    void saveLog(std::string_view text) override { savedLogs.emplace_back(text); }
+
+    int uploads = 0;
+    int downloads = 0;
+    int drops = 0;
+    std::vector<std::string> savedLogs;
 };
 
 PhoneFile file(std::string name, std::size_t size = 1, std::uint16_t attribute = 0, std::uint16_t second = 0) {
@@ -557,6 +565,85 @@ TEST_F(MainWindowTest, RightClickInTheList_ShowsTheContextMenuAtTheCursor) {
         EXPECT_EQ(ids[i], GetMenuItemID(popup.menu, i));
         EXPECT_STREQ(texts[i], text);
     }
+}
+
+TEST_F(MainWindowTest, WithoutPhone_ListKeysDoubleClickAndDropsAreRefusedAsTheButtonsAre) {
+    openWithoutPhone();
+    HWND list = GetDlgItem(dialog, IDC_LIST);
+    SetFocus(list);
+    pressKey(dialog, list, VK_DELETE);
+    pressKey(dialog, list, VK_F5);
+    pressKey(dialog, list, 'A', true);
+    pressKey(dialog, list, VK_RETURN);
+    NMITEMACTIVATE click{};
+    click.hdr.hwndFrom = list;
+    click.hdr.idFrom = IDC_LIST;
+    click.hdr.code = NM_DBLCLK;
+    click.iItem = 0;
+    SendMessageA(dialog, WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&click));
+    PostMessageA(list, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({"C:\\x.bin"})), 0);
+    PostMessageA(GetDlgItem(dialog, IDC_TREE), WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({"C:\\x.bin"})), 0);
+    pumpPending(dialog);
+    std::string expected;
+    for (int i = 0; i < 7; ++i) expected += "phone not connected\r\n";
+    EXPECT_EQ(expected, logText(dialog));
+
+    // Beside the rows a double click chooses nothing; 'A' alone is the list's own search.
+    click.iItem = -1;
+    SendMessageA(dialog, WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&click));
+    pressKey(dialog, list, 'A');
+    EXPECT_EQ(expected, logText(dialog));
+    EXPECT_EQ(0, fileCommands.downloads + fileCommands.drops);
+}
+
+TEST_F(MainWindowTest, LogPane_RightClickOffersSaveLog_ItAndCtrlSSaveTheWholeTextWithoutAPhone) {
+    openWithoutPhone();
+    // Far beyond the 30,000 characters an edit control takes by default.
+    std::string expected;
+    for (int i = 0; i < 80; ++i) {
+        const std::string line = "line " + std::to_string(i) + std::string(500, '.') + "\r\n";
+        window->log().appendLog(line);
+        expected += line;
+    }
+    EXPECT_EQ(expected, logText(dialog));
+
+    HWND pane = GetDlgItem(dialog, IDC_LOG);
+    PostMessageA(pane, WM_RBUTTONUP, 0, MAKELPARAM(10, 10));
+    pumpPending(dialog);
+    ASSERT_EQ(1u, shell.popups.size());
+    EXPECT_EQ(dialog, shell.popups[0].owner);
+    ASSERT_EQ(1, GetMenuItemCount(shell.popups[0].menu));
+    char text[32] = {};
+    GetMenuStringA(shell.popups[0].menu, 0, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ("Save log...", text);
+    EXPECT_EQ(static_cast<UINT>(IDM_SAVE_LOG), GetMenuItemID(shell.popups[0].menu, 0));
+
+    command(IDM_SAVE_LOG); // the item chosen
+    pressKey(dialog, pane, 'S', true);
+    pressKey(dialog, pane, 'S'); // S alone: nothing in a read-only pane
+    EXPECT_EQ((std::vector<std::string>{expected, expected}), fileCommands.savedLogs);
+}
+
+TEST_F(MainWindowTest, DuringAnOperation_NoOtherCommandStarts_YetTheCheckBoxFollowsItsClicks) {
+    open(phone("a", {file("x")}, 44));
+    HWND list = GetDlgItem(dialog, IDC_LIST);
+    fileCommands.during = [&] {
+        for (int id : {IDC_ABOUT, IDC_UPDATE_LIST, IDC_UPLOAD_FILES, IDC_DOWNLOAD_FILES, IDM_SAVE_LOG})
+            SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(id), 0);
+        pressKey(dialog, list, VK_F5);
+        pressKey(dialog, GetDlgItem(dialog, IDC_LOG), 'S', true);
+        PostMessageA(list, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({"C:\\x.bin"})), 0);
+        pumpPending(dialog);
+        SendDlgItemMessageA(dialog, IDC_AUTO_UPDATE, BM_CLICK, 0, 0);
+    };
+    click(IDC_UPLOAD_FILES);
+    EXPECT_EQ(1, fileCommands.uploads);
+    EXPECT_EQ(0, fileCommands.downloads + fileCommands.drops);
+    EXPECT_TRUE(fileCommands.savedLogs.empty());
+    EXPECT_TRUE(shell.boxes.empty());
+    EXPECT_EQ("", logText(dialog));
+    EXPECT_EQ(1, window->autoUpdate());
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(dialog, IDC_AUTO_UPDATE));
 }
 
 } // namespace

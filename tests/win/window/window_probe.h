@@ -1,9 +1,11 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,7 +34,43 @@ inline bool pumpUntil(HWND dialog, const std::function<bool()>& done, int limitM
 
 // Handles whatever is waiting now.
 inline void pumpPending(HWND dialog) {
-    pumpUntil(dialog, [] { return false; }, 0);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (dialog != nullptr && IsDialogMessageA(dialog, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+// A key pressed in a control, as the keyboard would deliver it (through the dialog's keys),
+// with Ctrl held or not.
+inline void pressKey(HWND dialog, HWND control, WPARAM key, bool ctrl = false) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    const BYTE before = keys[VK_CONTROL];
+    keys[VK_CONTROL] = ctrl ? 0x80 : 0;
+    SetKeyboardState(keys);
+    PostMessageA(control, WM_KEYDOWN, key, 1);
+    pumpPending(dialog);
+    keys[VK_CONTROL] = before;
+    SetKeyboardState(keys);
+}
+
+// What the shell hands a window that takes dropped files: the paths, and the point (in the
+// target's client area) where they were let go. The receiver frees it.
+inline HDROP makeDrop(const std::vector<std::string>& paths, POINT point = {5, 5}) {
+    std::string names;
+    for (const std::string& path : paths) names += path + '\0';
+    names += '\0';
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + names.size());
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->pt = point;
+    drop->fNC = FALSE;
+    drop->fWide = FALSE;
+    std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(), names.size());
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
 }
 
 // --- Reading the controls back
