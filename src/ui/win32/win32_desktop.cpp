@@ -36,10 +36,6 @@ bool choiceEnds(std::span<const char> names) {
         if (names[i] == '\0' && names[i + 1] == '\0') return true;
     return false;
 }
-
-WORD low16(std::uint32_t value) {
-    return static_cast<WORD>(std::min<std::uint32_t>(value, 0xFFFF));
-}
 } // namespace
 
 // --- Dialogs
