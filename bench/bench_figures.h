@@ -46,6 +46,12 @@ inline void figure(const std::string& name, const std::string& measured, const s
     std::fflush(stdout);
 }
 
+// A figure shown for comparison only, with no goal of its own.
+inline void comparison(const std::string& name, const std::string& measured, const std::string& note) {
+    std::printf("row\t%s\t%s\t%s\t-\n", name.c_str(), measured.c_str(), note.c_str());
+    std::fflush(stdout);
+}
+
 // A figure that could not be measured at all.
 inline void failedFigure(const std::string& name, const std::string& why, const std::string& goal) {
     figure(name, "failed: " + why, goal, false);

@@ -18,7 +18,7 @@
 #include "link/discovery.h"
 #include "services/progress.h"
 #include "sim/virtual_driver.h"
-#include "ui/phone_session.h"
+#include "session/phone_session.h"
 
 extern char** environ;
 

@@ -60,6 +60,11 @@ struct InterfaceSpec {
     std::uint8_t name;
 };
 
+// Appends bytes one by one (GCC 12 takes the range insert of a short list for a read past it).
+void append(Bytes& to, std::initializer_list<std::uint8_t> bytes) {
+    for (std::uint8_t b : bytes) to.push_back(b);
+}
+
 std::uint8_t low(std::uint16_t v) { return static_cast<std::uint8_t>(v); }
 std::uint8_t high(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
 
@@ -70,9 +75,9 @@ Bytes descriptors(std::uint8_t deviceClass, std::uint16_t vendor, std::uint16_t 
     Bytes d = {18, 1, 0x00, 0x02, deviceClass, 0, 0, 64, low(vendor), high(vendor), low(product), high(product),
                0x00, 0x01, 0, productName, 0, 1};
     const std::size_t config = d.size();
-    d.insert(d.end(), {9, 2, 0, 0, static_cast<std::uint8_t>(interfaces.size()), 1, 0, 0x80, 250});
+    append(d, {9, 2, 0, 0, static_cast<std::uint8_t>(interfaces.size()), 1, 0, 0x80, 250});
     for (const InterfaceSpec& i : interfaces)
-        d.insert(d.end(), {9, 4, i.number, 0, 0, i.interfaceClass, i.subclass, i.protocol, i.name});
+        append(d, {9, 4, i.number, 0, 0, i.interfaceClass, i.subclass, i.protocol, i.name});
     writeLe16(d.data() + config + 2, static_cast<std::uint16_t>(d.size() - config));
     return d;
 }
@@ -122,7 +127,7 @@ std::optional<Bytes> phoneString(std::uint8_t index) {
         return std::nullopt;
     }
     Bytes d = {static_cast<std::uint8_t>(2 + 2 * text.size()), kStringDescriptorType};
-    for (char c : text) d.insert(d.end(), {static_cast<std::uint8_t>(c), 0});
+    for (char c : text) append(d, {static_cast<std::uint8_t>(c), 0});
     return d;
 }
 

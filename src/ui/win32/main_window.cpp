@@ -127,7 +127,7 @@ INT_PTR MainWindow::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         if (lParam == 0) return TRUE;
         return onNotify(*reinterpret_cast<const NMHDR*>(lParam), lParam);
     case WM_DROPFILES:
-        return onDropFiles(reinterpret_cast<HDROP>(wParam), reinterpret_cast<HWND>(lParam));
+        return onDropFiles(reinterpret_cast<HDROP>(wParam));
     case WM_CONTEXTMENU:
         return onContextMenu(reinterpret_cast<HWND>(wParam), lParam);
     case WM_APPENDLOG:
@@ -174,11 +174,9 @@ INT_PTR MainWindow::onInitDialog() {
 }
 
 void MainWindow::hookControls() {
-    for (int id : {IDC_LIST, IDC_TREE}) {
-        HWND control = GetDlgItem(window_, id);
-        DragAcceptFiles(control, TRUE);
-        SetWindowSubclass(control, &MainWindow::controlProc, static_cast<UINT_PTR>(id), 0);
-    }
+    // Drops are taken by the window and placed by their point: a subclass on the list would sit
+    // in the way of every one of its messages, and a fill sends tens of thousands.
+    DragAcceptFiles(window_, TRUE);
     SetWindowSubclass(GetDlgItem(window_, IDC_LOG), &MainWindow::controlProc, IDC_LOG, 0);
 }
 
@@ -187,9 +185,6 @@ LRESULT CALLBACK MainWindow::controlProc(HWND control, UINT message, WPARAM wPar
     constexpr WPARAM kCtrlS = 'S' & 0x1F; // the character Ctrl+S types
     HWND window = GetParent(control);
     switch (message) {
-    case WM_DROPFILES:
-        // The window learns which control the files were dropped on; the point is the control's.
-        return SendMessageA(window, WM_DROPFILES, wParam, reinterpret_cast<LPARAM>(control));
     case WM_CONTEXTMENU:
         // In place of the edit control's own menu.
         if (id != IDC_LOG) break;
@@ -442,9 +437,12 @@ TreeNode MainWindow::treeNodeAt(POINT point) {
     return (hit.flags & TVHT_ONITEM) != 0 ? static_cast<TreeNode>(node) : 0;
 }
 
-INT_PTR MainWindow::onDropFiles(HDROP drop, HWND target) {
-    POINT point{};
+INT_PTR MainWindow::onDropFiles(HDROP drop) {
+    POINT point{}; // in the window's client area
     DragQueryPoint(drop, &point);
+    HWND tree = GetDlgItem(window_, IDC_TREE);
+    const bool onTree = ChildWindowFromPointEx(window_, point, CWP_SKIPINVISIBLE) == tree;
+    MapWindowPoints(window_, tree, &point, 1);
     std::vector<std::string> paths;
     const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 0; i < count; ++i) {
@@ -459,7 +457,7 @@ INT_PTR MainWindow::onDropFiles(HDROP drop, HWND target) {
     if (busy() || paths.empty()) return TRUE;
 
     // On a tree folder: into it; on the list (or beside the tree's nodes): the selected folder.
-    const TreeNode folder = target == GetDlgItem(window_, IDC_TREE) ? treeNodeAt(point) : 0;
+    const TreeNode folder = onTree ? treeNodeAt(point) : 0;
     phoneCommand([&] {
         if (fileCommands_) fileCommands_->uploadDroppedFiles(paths, folder);
     });

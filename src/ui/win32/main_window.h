@@ -66,8 +66,8 @@ private:
     INT_PTR onLinkState(WPARAM state);
     INT_PTR onCommand(WPARAM command);
     INT_PTR onNotify(const NMHDR& header, LPARAM lParam);
-    // Files dropped on the list or the tree (target), passed on by the control.
-    INT_PTR onDropFiles(HDROP drop, HWND target);
+    // Files dropped on the window: on a tree folder into it, elsewhere into the selected folder.
+    INT_PTR onDropFiles(HDROP drop);
     // A context menu asked for on target, at a screen position (-1: from the keyboard).
     INT_PTR onContextMenu(HWND target, LPARAM screenPoint);
     INT_PTR onAppendLog(LPARAM text);
@@ -86,8 +86,8 @@ private:
     // The tree's node at a point of its client area, or 0.
     TreeNode treeNodeAt(POINT point);
     void saveLog();
-    // The list and the tree take dropped files; the log pane has its own context menu and Ctrl+S.
-    // What they get of that is passed on to the window as messages.
+    // The window takes dropped files; the log pane has its own context menu and Ctrl+S, passed on
+    // to the window as messages.
     void hookControls();
     static LRESULT CALLBACK controlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                         DWORD_PTR data);

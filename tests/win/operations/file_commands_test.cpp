@@ -532,8 +532,7 @@ TEST_F(WindowCommandsTest, FilesDroppedOnTheListAndOnATreeFolder_GoThere_ADroppe
     SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(childNamed(dialog, root, "b")));
     SetDlgItemTextA(dialog, IDC_LOG, "");
 
-    PostMessageA(GetDlgItem(dialog, IDC_LIST), WM_DROPFILES,
-                 reinterpret_cast<WPARAM>(makeDrop({folder + "\\one.bin", folder + "\\two.bin"})), 0);
+    postDrop(dialog, GetDlgItem(dialog, IDC_LIST), {folder + "\\one.bin", folder + "\\two.bin"});
     pumpPending(dialog);
     EXPECT_EQ("File upload... /a/b/one.bin ok\r\n/a/b/two.bin ok\r\n", logText(dialog));
     EXPECT_EQ(pattern(700, 1), phoneFile("/a/b/one.bin"));
@@ -546,7 +545,7 @@ TEST_F(WindowCommandsTest, FilesDroppedOnTheListAndOnATreeFolder_GoThere_ADroppe
     ASSERT_TRUE(SendMessageA(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&node)));
     const POINT onNode{(node.left + node.right) / 2, (node.top + node.bottom) / 2};
     SetDlgItemTextA(dialog, IDC_LOG, "");
-    PostMessageA(tree, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({folder + "\\two.bin"}, onNode)), 0);
+    postDrop(dialog, tree, {folder + "\\two.bin"}, onNode);
     pumpPending(dialog);
     EXPECT_EQ("File upload... /a/c/two.bin ok\r\n", logText(dialog));
     EXPECT_EQ(pattern(30, 2), phoneFile("/a/c/two.bin"));
@@ -554,7 +553,7 @@ TEST_F(WindowCommandsTest, FilesDroppedOnTheListAndOnATreeFolder_GoThere_ADroppe
     const std::string sub = folder + "\\photos";
     CreateDirectoryA(sub.c_str(), nullptr);
     SetDlgItemTextA(dialog, IDC_LOG, "");
-    PostMessageA(tree, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({folder + "\\one.bin", sub}, onNode)), 0);
+    postDrop(dialog, tree, {folder + "\\one.bin", sub}, onNode);
     pumpPending(dialog);
     RemoveDirectoryA(sub.c_str());
     EXPECT_EQ("File upload... photos Fail: folders cannot be dropped, only files\r\n", logText(dialog));
@@ -582,7 +581,7 @@ TEST_F(WindowCommandsTest, EscDuringAMultiFileDownload_NoPartFileAndLaterFilesUn
             InvalidateRect(list, nullptr, TRUE);
             PostMessageA(update, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
             PostMessageA(update, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
-            PostMessageA(list, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({folder + "\\dropped.bin"})), 0);
+            postDrop(dialog, list, {folder + "\\dropped.bin"});
             othersSent = true;
         } else if (othersSent && !escSent && position >= 300 + 3 * 1024) {
             paintedMeanwhile = !GetUpdateRect(list, nullptr, FALSE);

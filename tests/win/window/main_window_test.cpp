@@ -581,8 +581,8 @@ TEST_F(MainWindowTest, WithoutPhone_ListKeysDoubleClickAndDropsAreRefusedAsTheBu
     click.hdr.code = NM_DBLCLK;
     click.iItem = 0;
     SendMessageA(dialog, WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&click));
-    PostMessageA(list, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({"C:\\x.bin"})), 0);
-    PostMessageA(GetDlgItem(dialog, IDC_TREE), WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({"C:\\x.bin"})), 0);
+    postDrop(dialog, list, {"C:\\x.bin"});
+    postDrop(dialog, GetDlgItem(dialog, IDC_TREE), {"C:\\x.bin"});
     pumpPending(dialog);
     std::string expected;
     for (int i = 0; i < 7; ++i) expected += "phone not connected\r\n";
@@ -632,7 +632,7 @@ TEST_F(MainWindowTest, DuringAnOperation_NoOtherCommandStarts_YetTheCheckBoxFoll
             SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(id), 0);
         pressKey(dialog, list, VK_F5);
         pressKey(dialog, GetDlgItem(dialog, IDC_LOG), 'S', true);
-        PostMessageA(list, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({"C:\\x.bin"})), 0);
+        postDrop(dialog, list, {"C:\\x.bin"});
         pumpPending(dialog);
         SendDlgItemMessageA(dialog, IDC_AUTO_UPDATE, BM_CLICK, 0, 0);
     };

@@ -73,6 +73,13 @@ inline HDROP makeDrop(const std::vector<std::string>& paths, POINT point = {5, 5
     return static_cast<HDROP>(memory);
 }
 
+// Drops files on a control as the shell does on this window, which takes the drops of its
+// controls: to the window, at the point given in the control's client area.
+inline void postDrop(HWND dialog, HWND over, const std::vector<std::string>& paths, POINT point = {5, 5}) {
+    MapWindowPoints(over, dialog, &point, 1);
+    PostMessageA(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop(paths, point)), 0);
+}
+
 // --- Reading the controls back
 
 inline std::string windowText(HWND control) {
