@@ -13,6 +13,8 @@ packages=(
   wine wine64 xvfb x11-utils imagemagick
   # Wine's 32-bit part, which runs the 32-bit build; from the i386 architecture added below.
   wine32:i386
+  # The command-line tool's option parsing and its JSON.
+  libcli11-dev nlohmann-json3-dev
 )
 
 sudo=""
@@ -32,5 +34,11 @@ done
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
+# A mirror caught mid-sync fails one index now and then: try again, and go on with what the
+# others gave (the install below fails clearly if a package is really not to be had).
+for attempt in 1 2 3; do
+  if $sudo apt-get update -qq; then break; fi
+  echo "apt-get update failed (attempt $attempt of 3)"
+  sleep $((attempt * 5))
+done
 $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -9,18 +9,12 @@
 #include <thread>
 
 #include "bridge/bridge_codec.h"
+#include "link/bridge_address.h"
 #include "link/device_port.h"
 #include "platform/net_socket.h"
 
 namespace telvane {
 
-// Where `--device tcp:HOST:PORT` points.
-struct BridgeAddress {
-    std::string host;
-    std::uint16_t port = 0;
-};
-// Parses "tcp:HOST:PORT" (HOST may be "[v6 address]"); nothing for anything else.
-std::optional<BridgeAddress> parseBridgeAddress(std::string_view option);
 
 // A device port whose driver and phone live in another process, reached over TCP.
 // Each calling thread has its own connection, opened on its first request and again on the

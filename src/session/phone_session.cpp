@@ -1,11 +1,38 @@
 #include "session/phone_session.h"
 
 #include <chrono>
+#include <mutex>
+#include <string>
+
+#include "link/discovery.h"
 
 namespace telvane {
 
 PhoneSession::~PhoneSession() {
     stopWatcher();
+}
+
+bool PhoneSession::connect(std::uint32_t waitMs) {
+    const std::uint32_t start = clock.tickMs();
+    bool switched = false;
+    for (;;) {
+        std::string modem;
+        // Once is enough: the modem port may linger while the phone switches over.
+        if (!switched && queryModemPort(port, modem) == 0) switched = switchModemToP2k(port, modem) == 0;
+        findPhoneInterface(port, link, channel);
+        if (link.handle() != 0) {
+            link.setConnected(true);
+            return true;
+        }
+        // A switched phone takes a few seconds to come back with its command interface.
+        if (clock.tickMs() - start >= waitMs) return false;
+        clock.sleepMs(ConnectionWatcher::kSearchPauseMs);
+    }
+}
+
+void PhoneSession::disconnect() {
+    std::lock_guard<std::mutex> lock(link.requestMutex());
+    port.close(link.withdraw());
 }
 
 void PhoneSession::startWatcher() {

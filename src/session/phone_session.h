@@ -40,6 +40,12 @@ public:
     PhoneInfo info;
     ConnectionWatcher watcher;
 
+    // Without the watcher (tools): looks for the phone until it is found or waitMs have passed,
+    // switching a phone in modem mode over first, and marks the link connected. True when found.
+    bool connect(std::uint32_t waitMs);
+    // Closes the interface connect() opened and marks the link down.
+    void disconnect();
+
     // Runs the watcher on a thread of its own. In the program it runs until the process ends.
     void startWatcher();
     bool watcherRunning() const { return thread_.joinable() && !finished_.load(); }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "session/phone_identity.h"
 #include "services/wide_text.h"
 
 namespace telvane {
@@ -15,15 +16,6 @@ constexpr const char* kVolumeSizeFail = "Volume size fail\r\n";
 constexpr const char* kReceivingList = "Receiving file list...";
 constexpr const char* kListFail = " Fail!\r\n";
 constexpr const char* kListOk = " ok\r\n";
-
-// A phone whose volume name is a path ("/a") names its files by full paths.
-bool volumeIsPath(std::span<const char16_t> volume) {
-    for (char16_t unit : volume) {
-        if ((unit & 0xFF) == 0) break;
-        if ((unit & 0xFF) == '/') return true;
-    }
-    return false;
-}
 
 std::uint32_t attributesOf(FileEntry entry, bool phoneOrder) {
     if (!phoneOrder || !entry) return entryAttributes32(entry);
@@ -96,22 +88,13 @@ int compareRows(FileEntry first, FileEntry second, int column, bool descending) 
 }
 
 void BrowserViews::showPhoneInfo() {
-    // Read into areas of their own, so a failed read leaves the last phone's texts intact.
-    std::array<char16_t, fs::kMaxVolumeUnits> volume{};
-    if (fs_.FsVolumeName(volume) != 0) {
+    const IdentityRead read = readPhoneIdentity(fs_, seems_, info_);
+    if (read == IdentityRead::VolumeFailed) {
         log_.appendLog(kVolumeNameFail);
         return;
     }
-    wideBeToHost(volume);
-    info_.volume = volume;
-    treeMode_ = volumeIsPath(volume);
-
-    std::array<char16_t, PhoneInfo::kTextUnits> model{};
-    std::uint32_t modelSize = 0;
-    std::span<std::uint8_t> modelBytes(reinterpret_cast<std::uint8_t*>(model.data()), sizeof model);
-    if (seems_.readSeem(seem::kModelSeem, seem::kModelRecord, modelBytes, modelSize) != 0) return;
-    wideBeToHost(model);
-    info_.model = model;
+    treeMode_ = volumeIsPath(info_.volume);
+    if (read == IdentityRead::ModelFailed) return;
 
     const std::string modelText = controls_.narrow(info_.modelText());
     const std::string volumeText = controls_.narrow(info_.volumeText());
@@ -119,13 +102,11 @@ void BrowserViews::showPhoneInfo() {
     rootNode_ = controls_.tree.insertSorted(0, modelText + " (" + volumeText + ")");
     controls_.status.setPart(1, "Phone model: " + modelText);
 
-    std::uint32_t freeSpace = 0;
-    if (fs_.FsFreeSpace(info_.volume, freeSpace) != 0) {
+    if (read == IdentityRead::FreeSpaceFailed) {
         log_.appendLog(kVolumeSizeFail);
         return;
     }
-    info_.freeSpace = freeSpace;
-    controls_.status.setPart(2, "Volume name: " + volumeText + ", Free space " + std::to_string(freeSpace / 1024) +
+    controls_.status.setPart(2, "Volume name: " + volumeText + ", Free space " + std::to_string(info_.freeSpace / 1024) +
                                     " KBytes");
 }
 
@@ -259,14 +240,6 @@ void BrowserViews::ensureRoot() {
     if (rootNode_ == 0) rootNode_ = controls_.tree.insertSorted(0, controls_.narrow(info_.volumeText()));
 }
 
-std::string BrowserViews::volumePath() const {
-    std::string path;
-    for (char16_t unit : info_.volume) {
-        const auto low = static_cast<char>(unit & 0xFF);
-        if (low == '\0') break;
-        path.push_back(low);
-    }
-    return path;
-}
+std::string BrowserViews::volumePath() const { return telvane::volumePath(info_.volume); }
 
 } // namespace telvane

@@ -2,41 +2,25 @@
 
 namespace telvane {
 
-namespace {
-bool parseDevice(std::string_view text, StartOptions& options) {
-    if (text == "virtual") {
-        options.device = StartOptions::Device::Virtual;
-        options.profile = kDefaultVirtualProfile;
-        return true;
-    }
-    if (text.starts_with("virtual:") && text.size() > 8) {
-        options.device = StartOptions::Device::Virtual;
-        options.profile = std::string(text.substr(8));
-        return true;
-    }
-    if (text.starts_with("tcp:")) {
-        options.device = StartOptions::Device::Bridge;
-        options.bridge = std::string(text);
-        return true;
-    }
-    return false;
-}
-} // namespace
-
 std::optional<StartOptions> parseStartOptions(std::span<const std::string> args, std::string& error) {
     StartOptions options;
+    options.device.text = "driver";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
         if (arg == "--device" && hasValue) {
-            if (!parseDevice(args[++i], options)) {
-                error = "unknown device \"" + args[i] + "\": use virtual[:PROFILE] or tcp:HOST:PORT";
-                return std::nullopt;
+            auto choice = parseDeviceChoice(args[++i], error);
+            // The window is a Windows program: a phone on USB is the driver's.
+            if (choice && choice->kind == DeviceChoice::Kind::Usb) {
+                error = "unknown device \"" + args[i] + "\": use driver, virtual[:PROFILE] or tcp:HOST:PORT";
+                choice.reset();
             }
+            if (!choice) return std::nullopt;
+            options.device = *choice;
         } else if (arg == "--screenshot" && hasValue) {
             options.screenshotPath = args[++i];
         } else {
-            error = "unknown option \"" + arg + "\"; usage: telvane [--device virtual[:PROFILE] | --device tcp:HOST:PORT] [--screenshot PATH]";
+            error = "unknown option \"" + arg + "\"; usage: telvane [--device driver | virtual[:PROFILE] | tcp:HOST:PORT] [--screenshot PATH]";
             return std::nullopt;
         }
     }

@@ -31,28 +31,29 @@ std::optional<StartOptions> parse(std::vector<std::string> args, std::string* er
 TEST(StartOptionsTest, DevicesAndScreenshot) {
     auto none = parse({});
     ASSERT_TRUE(none);
-    EXPECT_EQ(StartOptions::Device::Driver, none->device);
+    EXPECT_EQ(DeviceChoice::Kind::Driver, none->device.kind);
 
     auto virt = parse({"--device", "virtual"});
     ASSERT_TRUE(virt);
-    EXPECT_EQ(StartOptions::Device::Virtual, virt->device);
-    EXPECT_EQ("tree", virt->profile);
+    EXPECT_EQ(DeviceChoice::Kind::Virtual, virt->device.kind);
+    EXPECT_EQ("tree", virt->device.profile);
 
     auto flat = parse({"--device", "virtual:flat", "--screenshot", "out.bmp"});
     ASSERT_TRUE(flat);
-    EXPECT_EQ("flat", flat->profile);
+    EXPECT_EQ("flat", flat->device.profile);
     EXPECT_EQ("out.bmp", flat->screenshotPath);
 
     auto tcp = parse({"--device", "tcp:127.0.0.1:5000"});
     ASSERT_TRUE(tcp);
-    EXPECT_EQ(StartOptions::Device::Bridge, tcp->device);
-    EXPECT_EQ("tcp:127.0.0.1:5000", tcp->bridge);
+    EXPECT_EQ(DeviceChoice::Kind::Bridge, tcp->device.kind);
+    EXPECT_EQ("127.0.0.1", tcp->device.host);
+    EXPECT_EQ(5000, tcp->device.port);
 }
 
 TEST(StartOptionsTest, UnknownOrIncompleteOptionsAreRefusedWithAReason) {
     std::string error;
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--device"}, {"--device", "usb"}, {"--device", "virtual:"}, {"--screenshot"}, {"-x"}}) {
+             {"--device"}, {"--device", "usb"}, {"--device", "virtual:"}, {"--device", "tcp:host"}, {"--screenshot"}, {"-x"}}) {
         EXPECT_FALSE(parse(args, &error)) << args.back();
         EXPECT_FALSE(error.empty());
     }

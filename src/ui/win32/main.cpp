@@ -7,13 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "bridge/bridge_client.h"
 #include "common/clock.h"
 #include "platform/win32/timer_resolution.h"
-#include "platform/win32/win32_device_port.h"
-#include "sim/phone_profile.h"
-#include "sim/virtual_driver.h"
-#include "sim/virtual_phone.h"
+#include "session/open_device.h"
 #include "ui/ini_path.h"
 #include "ui/start_options.h"
 #include "ui/win32/main_window.h"
@@ -28,28 +24,6 @@ using telvane::StartOptions;
 [[noreturn]] void refuseToStart(const std::string& why) {
     MessageBoxA(nullptr, why.c_str(), "Telvane", MB_OK | MB_ICONERROR);
     ExitProcess(1);
-}
-
-std::unique_ptr<telvane::DevicePort> makeDevicePort(const StartOptions& options) {
-    switch (options.device) {
-    case StartOptions::Device::Virtual: {
-        auto profile = telvane::sim::builtinPhoneProfile(options.profile);
-        if (!profile) {
-            std::string names;
-            for (const auto& name : telvane::sim::builtinPhoneProfileNames()) names += " " + name;
-            refuseToStart("unknown virtual phone \"" + options.profile + "\"; there are:" + names);
-        }
-        return std::make_unique<telvane::sim::VirtualDriver>(std::make_unique<telvane::sim::VirtualPhone>(*profile));
-    }
-    case StartOptions::Device::Bridge: {
-        auto address = telvane::parseBridgeAddress(options.bridge);
-        if (!address) refuseToStart("not a bridge address: \"" + options.bridge + "\"; use tcp:HOST:PORT");
-        return std::make_unique<telvane::BridgeClient>(address->host, address->port);
-    }
-    case StartOptions::Device::Driver:
-        break;
-    }
-    return std::make_unique<telvane::Win32DevicePort>();
 }
 
 std::string programPath() {
@@ -74,7 +48,9 @@ int main(int argc, char** argv) {
 
     HINSTANCE instance = GetModuleHandleA(nullptr);
     HMENU contextMenu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_CONTEXT));
-    auto port = makeDevicePort(*options);
+    telvane::NullLog noLog; // the driver's port and the others log nothing while opening
+    auto port = telvane::openDevicePort(options->device, {}, noLog, error);
+    if (!port) refuseToStart(error);
     telvane::SteadyClock clock;
     telvane::win32::SystemShell shell;
     telvane::win32::MainWindow window(instance, *port, clock, shell, contextMenu,
