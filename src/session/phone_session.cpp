@@ -12,7 +12,7 @@ PhoneSession::~PhoneSession() {
     stopWatcher();
 }
 
-bool PhoneSession::connect(std::uint32_t waitMs) {
+bool PhoneSession::connect(std::uint32_t waitMs, const std::function<bool()>& stop) {
     const std::uint32_t start = clock.tickMs();
     bool switched = false;
     for (;;) {
@@ -25,7 +25,7 @@ bool PhoneSession::connect(std::uint32_t waitMs) {
             return true;
         }
         // A switched phone takes a few seconds to come back with its command interface.
-        if (clock.tickMs() - start >= waitMs) return false;
+        if (clock.tickMs() - start >= waitMs || (stop && stop())) return false;
         clock.sleepMs(ConnectionWatcher::kSearchPauseMs);
     }
 }

@@ -42,7 +42,8 @@ public:
 
     // Without the watcher (tools): looks for the phone until it is found or waitMs have passed,
     // switching a phone in modem mode over first, and marks the link connected. True when found.
-    bool connect(std::uint32_t waitMs);
+    // stop, when given, is asked between two looks: true ends the search there.
+    bool connect(std::uint32_t waitMs, const std::function<bool()>& stop = {});
     // Closes the interface connect() opened and marks the link down.
     void disconnect();
 

@@ -1,0 +1,101 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "services/file_transfer.h"
+#include "session/phone_session.h"
+#include "tools/cli/cli.h"
+#include "tools/cli/cli_log.h"
+#include "tools/cli/cli_request.h"
+#include "tools/cli/transfer_progress.h"
+
+namespace telvane::cli {
+
+// A phone file as the list gave it, copied out of the list's block.
+struct PhoneFileRecord {
+    std::string name; // as the phone has it (8-bit)
+    std::uint16_t attribute = 0;
+    std::uint16_t second = 0;
+    std::uint32_t size = 0;
+    std::uint32_t attributes32() const { return std::uint32_t{attribute} | (std::uint32_t{second} << 16); }
+};
+
+// One seem record's bytes as the phone holds them now.
+enum class SeemRead { Read, Absent, Failed };
+
+// One command against one phone: the session, the phone's identity and list, and the tally of
+// what failed. The commands live in cli_commands.cpp and cli_backup.cpp.
+class CliRun final : public LinkStateListener {
+public:
+    CliRun(const CliRequest& request, CliEnvironment& environment, DevicePort& port, CliLog& log);
+
+    // Connects (exit 3 when no phone comes), runs the command, prints the summary.
+    int execute();
+
+    void onLinkState(int state) override;
+
+private:
+    // --- shared steps (cli_run.cpp)
+    bool readIdentity();
+    bool readList();
+    bool treeMode() const { return tree_; }
+    std::string volume() const { return volume_; }
+    std::string model() const { return model_; }
+    // The phone file a user means: the name as listed, or on a tree phone also a path below
+    // the volume ("mobile/audio/ring.mp3"). Null when the list has no such file.
+    const PhoneFileRecord* findFile(const std::string& given) const;
+    // A folder a user names on a tree phone, as the phone spells it ("/a/mobile"); "" for none.
+    std::string phoneFolder(const std::string& given) const;
+    // Copies a phone file into a PC file through a temporary name; replace allows an existing
+    // PC file to be replaced. False (reported) on failure.
+    bool fetchFile(const PhoneFileRecord& file, const std::filesystem::path& target, bool replace,
+                   TransferProgress& progress);
+    // Reads a phone file into a sink (size 0 reads nothing); why is set on failure.
+    TransferOutcome readFile(const PhoneFileRecord& file, ByteSink& sink, TransferProgress& progress);
+    // Writes bytes as a phone file and gives it the attribute; false (reported) on failure.
+    bool storeFile(const std::string& name, const std::vector<std::uint8_t>& bytes, std::uint16_t attribute,
+                   TransferProgress& progress);
+    SeemRead readSeemRecord(std::uint16_t seem, std::uint16_t record, std::vector<std::uint8_t>& bytes);
+    bool interrupted() const { return environment_.interrupted != nullptr && environment_.interrupted->load(); }
+
+    void say(const std::string& line);                           // stdout
+    void fail(const std::string& what, const std::string& why);  // stderr, counted
+    // why, with the link's last line since mark in brackets when it logged one.
+    std::string withCause(const std::string& why, std::size_t mark) const;
+    void succeeded() { ++succeeded_; }
+
+    // --- commands (cli_commands.cpp)
+    void info();
+    void listFiles();
+    void getFiles();
+    void getFolder();
+    void putFiles();
+    void removeFiles();
+    void setAttribute();
+    void getSeems();
+    void putSeem();
+    void control(bool suspend);
+    void watch();
+
+    // --- whole-phone commands (cli_backup.cpp)
+    void backup();
+    void verify();
+    void restore();
+
+    const CliRequest& request_;
+    CliEnvironment& environment_;
+    CliLog& log_;
+    PhoneSession session_;
+    std::vector<PhoneFileRecord> files_;
+    bool tree_ = false;
+    std::string volume_;
+    std::string model_;
+    std::vector<std::string> failures_;
+    std::size_t succeeded_ = 0;
+    std::atomic<bool> watching_{false};
+};
+
+} // namespace telvane::cli
