@@ -21,6 +21,7 @@
 #include "link/connection_watcher.h"
 #include "sim/virtual_driver.h"
 #include "support/capture_log.h"
+#include "support/child_process.h"
 #include "support/fake_clock.h"
 #include "support/recording_listener.h"
 
@@ -30,78 +31,16 @@ extern char** environ;
 namespace telvane {
 namespace {
 
-// A child process with pipes on its standard input and output.
-class Phonesim {
+// The simulator as a child process steered on its standard input.
+class Phonesim : public test::ChildProcess {
 public:
-    explicit Phonesim(std::vector<std::string> args) {
-        int in[2];
-        int out[2];
-        if (pipe(in) != 0 || pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        args.insert(args.begin(), TELVANE_PHONESIM_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        stdin_ = in[1];
-        stdout_ = out[0];
-    }
-    ~Phonesim() {
-        if (stdin_ >= 0) ::close(stdin_);
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0) ::close(stdout_);
-    }
-
-    bool running() const { return pid_ > 0; }
-    void closeInput() {
-        ::close(stdin_);
-        stdin_ = -1;
-    }
-    void signal(int number) { kill(pid_, number); }
-    void send(const std::string& line) {
-        const std::string text = line + "\n";
-        ASSERT_EQ(static_cast<ssize_t>(text.size()), ::write(stdin_, text.data(), text.size()));
-    }
-    // The next line of its output, waiting at most timeoutMs.
-    std::string readLine(int timeoutMs = 5000) {
-        std::string line;
-        char c = 0;
-        while (true) {
-            pollfd fd{stdout_, POLLIN, 0};
-            if (poll(&fd, 1, timeoutMs) != 1 || ::read(stdout_, &c, 1) != 1) return line;
-            if (c == '\n') return line;
-            line.push_back(c);
-        }
-    }
-    // Its exit status once it has ended within timeoutMs, else -1.
-    int waitExit(int timeoutMs = 5000) {
-        for (int waited = 0; waited < timeoutMs; waited += 10) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return -1;
-    }
+    explicit Phonesim(std::vector<std::string> args) : ChildProcess(withProgram(std::move(args))) {}
 
 private:
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-    int stdout_ = -1;
-    bool exited_ = false;
+    static std::vector<std::string> withProgram(std::vector<std::string> args) {
+        args.insert(args.begin(), TELVANE_PHONESIM_PATH);
+        return args;
+    }
 };
 
 TEST(PhonesimProcess, ServesThePhoneAndObeysItsConsole) {

@@ -51,7 +51,13 @@ std::string pathText(const stdfs::path& path) {
 
 std::string backupFilePath(std::string_view phoneName, std::string_view volume, bool treeMode) {
     std::string path = "files";
-    if (!treeMode) return path + "/" + latin1ToUtf8(pcFileName(phoneName));
+    if (!treeMode) {
+        // A flat phone's name is one name, whatever it holds: no part of it is dropped.
+        std::string name(phoneName);
+        for (char& c : name)
+            if (c == '/' || c == '\\') c = '_';
+        return path + "/" + latin1ToUtf8(pcFileName(name));
+    }
     std::string_view below = phoneName;
     if (!volume.empty() && below.starts_with(volume) && below.size() > volume.size() && below[volume.size()] == '/')
         below.remove_prefix(volume.size() + 1);

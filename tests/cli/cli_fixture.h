@@ -1,0 +1,77 @@
+#pragma once
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sim/fault_plan.h"
+#include "sim/phone_factory.h"
+#include "sim/virtual_driver.h"
+#include "support/fake_clock.h"
+#include "support/forwarding_port.h"
+#include "tools/cli/cli.h"
+
+namespace telvane::test {
+
+// telvane-cli runs in this process against a virtual phone that outlives them (as a phone
+// outlives the program's runs), on a clock whose sleeps take no time, in a folder of its own.
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("telvane-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        usePhone("tree");
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    // A fresh phone of that profile takes the place of the one attached.
+    void usePhone(const std::string& profile) {
+        std::string error;
+        driver_ = sim::makeVirtualDriver(*sim::selectPhoneProfile(profile, "", error));
+    }
+    sim::VirtualDriver& driver() { return *driver_; }
+    void addFault(const std::string& rule) { driver_->addFault(*sim::parseFaultRule(rule)); }
+
+    std::string path(const std::string& relative) const { return (folder_ / relative).string(); }
+
+    // One run; its output is in out() and err() until the next.
+    int run(std::vector<std::string> args) {
+        out_.str("");
+        err_.str("");
+        cli::CliEnvironment environment(out_, err_, clock_,
+                                        [this](const DeviceChoice&, const std::vector<std::string>&, LogSink&,
+                                               std::string&) -> std::unique_ptr<DevicePort> {
+                                            ++opens_;
+                                            return std::make_unique<ForwardingPort>(*driver_);
+                                        });
+        environment.defaultDevice = "virtual";
+        environment.interrupted = &interrupted_;
+        environment.confirm = [this](const std::string& question) {
+            questions_.push_back(question);
+            return answer_;
+        };
+        return cli::runCli(args, environment);
+    }
+    std::string out() const { return out_.str(); }
+    std::string err() const { return err_.str(); }
+
+    std::filesystem::path folder_;
+    std::unique_ptr<sim::VirtualDriver> driver_;
+    FakeClock clock_;
+    std::ostringstream out_;
+    std::ostringstream err_;
+    int opens_ = 0;
+    std::atomic<bool> interrupted_{false};
+    bool answer_ = false;
+    std::vector<std::string> questions_;
+};
+
+} // namespace telvane::test
