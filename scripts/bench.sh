@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures the program's speed and prints one table, each figure beside its goal: transfers,
-# CPU and list reads on the in-process virtual phone, telvane-phonesim's start and the libusb port
-# on the emulated USB phone (native), the
+# CPU and list reads on the in-process virtual phone, telvane-phonesim's start, the libusb port
+# on the emulated USB phone and telvane-cli's whole-phone backup (native), the
 # window's list and tree fills and a 1 MiB download through the bridge (under Wine). Release
 # builds in build/bench-native and build/bench-win64. Not part of scripts/test.sh: a busy
 # machine gives slower figures, not a failure; a missed goal is shown, and the exit code is 0.
@@ -26,7 +26,7 @@ native="$root/build/bench-native"
 win64="$root/build/bench-win64"
 echo "Building the benchmarks (Release)..." >&2
 quiet cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Release -DTELVANE_TESTS=OFF -DTELVANE_BENCH=ON
-quiet cmake --build "$native" -j"$(nproc)" --target telvane-bench-native telvane-phonesim telvane-usb-bench
+quiet cmake --build "$native" -j"$(nproc)" --target telvane-bench-native telvane-bench-cli telvane-phonesim telvane-usb-bench
 quiet cmake -S "$root" -B "$win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DTELVANE_TESTS=OFF -DTELVANE_BENCH=ON
 quiet cmake --build "$win64" -j"$(nproc)" --target telvane-bench-window
@@ -60,6 +60,7 @@ figures() {
 
 figures "native figures" "$native/bench/telvane-bench-native" "$phonesim"
 figures "libusb port under umockdev" "$native/bench/telvane-usb-bench"
+figures "telvane-cli backup" "$native/bench/telvane-bench-cli"
 
 # The window under Wine; the bridge download from telvane-phonesim serving one 1 MiB file.
 wine_prepare "$win64/wineprefix"
