@@ -41,4 +41,15 @@ for attempt in 1 2 3; do
   echo "apt-get update failed (attempt $attempt of 3)"
   sleep $((attempt * 5))
 done
-$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+# The i386 part goes last and on its own: when a half-synced mirror makes it uninstallable, the
+# rest is still installed, and the failure names the one package that is missing.
+native=()
+foreign=()
+for p in "${missing[@]}"; do
+  case "$p" in *:i386) foreign+=("$p") ;; *) native+=("$p") ;; esac
+done
+if [ ${#native[@]} -gt 0 ]; then $sudo apt-get install -y -qq "${native[@]}" >/dev/null; fi
+if [ ${#foreign[@]} -gt 0 ] && ! $sudo apt-get install -y -qq "${foreign[@]}" >/dev/null; then
+  echo "setup: could not install ${foreign[*]} (the 32-bit Windows suites need it)" >&2
+  exit 1
+fi
