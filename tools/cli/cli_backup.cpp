@@ -73,17 +73,24 @@ bool readManifestFile(const stdfs::path& folder, Manifest& manifest, std::string
 
 } // namespace
 
+bool CliRun::loadManifest(const stdfs::path& folder, Manifest& manifest) {
+    std::string error;
+    if (readManifestFile(folder, manifest, error)) return true;
+    fail(request_.directory, error);
+    return false;
+}
+
+bool CliRun::isThisPhone(const Manifest& manifest) const {
+    return manifest.model == model_ && manifest.volume == latin1ToUtf8(volume_);
+}
+
 void CliRun::backup() {
     const stdfs::path folder = pcPath(request_.directory);
     Manifest previous;
-    std::string error;
     if (pcPathExists(folder / kManifestName)) {
-        if (!readManifestFile(folder, previous, error)) {
-            fail(request_.directory, error);
-            return;
-        }
+        if (!loadManifest(folder, previous)) return;
         // Two phones' files in one folder would make neither backup whole.
-        if (previous.model != model_ || previous.volume != latin1ToUtf8(volume_)) {
+        if (!isThisPhone(previous)) {
             fail(request_.directory, "holds the backup of " + previous.model + " (" + previous.volume +
                                          "), not of this phone (" + model_ + ", " + latin1ToUtf8(volume_) + ")");
             return;
@@ -194,16 +201,12 @@ void CliRun::backup() {
 void CliRun::verify() {
     const stdfs::path folder = pcPath(request_.directory);
     Manifest manifest;
-    std::string error;
-    if (!readManifestFile(folder, manifest, error)) {
-        fail(request_.directory, error);
-        return;
-    }
+    if (!loadManifest(folder, manifest)) return;
     auto differs = [this](const std::string& what, const std::string& text) {
         say("differs: " + what + ": " + text);
         failures_.push_back(what);
     };
-    if (manifest.model != model_ || manifest.volume != latin1ToUtf8(volume_))
+    if (!isThisPhone(manifest))
         differs("phone", "the backup is of " + manifest.model + " (" + manifest.volume + "), the phone is " + model_ +
                              " (" + latin1ToUtf8(volume_) + ")");
     if (!readList()) return;
@@ -292,12 +295,8 @@ void CliRun::verify() {
 void CliRun::restore() {
     const stdfs::path folder = pcPath(request_.directory);
     Manifest manifest;
-    std::string error;
-    if (!readManifestFile(folder, manifest, error)) {
-        fail(request_.directory, error);
-        return;
-    }
-    if ((manifest.model != model_ || manifest.volume != latin1ToUtf8(volume_)) && !request_.force) {
+    if (!loadManifest(folder, manifest)) return;
+    if (!isThisPhone(manifest) && !request_.force) {
         fail(request_.directory, "the backup is of " + manifest.model + " (" + manifest.volume + "), the phone is " +
                                      model_ + " (" + latin1ToUtf8(volume_) + "); --force restores it anyway");
         return;

@@ -50,6 +50,9 @@ ParseOutcome parseCliArguments(const std::vector<std::string>& args, CliRequest&
     CLI::App app{"Manages the files and seems of a P2K phone.", "telvane-cli"};
     app.require_subcommand(1);
     app.fallthrough();
+    // Phone paths begin with '/': never "/a/notes.txt" taken for a Windows-style option
+    // (the Windows default; the subcommands inherit this).
+    app.allow_windows_style_options(false);
     app.add_option("--device", request.device,
                    "usb | usb:PATH | virtual[:tree|:flat] | tcp:HOST:PORT | driver (default: usb on Linux, driver on "
                    "Windows; TELVANE_DEVICE overrides the default)");

@@ -10,6 +10,7 @@
 #include "tools/cli/cli.h"
 #include "tools/cli/cli_log.h"
 #include "tools/cli/cli_request.h"
+#include "tools/cli/manifest.h"
 #include "tools/cli/transfer_progress.h"
 
 namespace telvane::cli {
@@ -81,6 +82,10 @@ private:
     void watch();
 
     // --- whole-phone commands (cli_backup.cpp)
+    // The manifest of a backup folder; false (reported) when there is none to trust.
+    bool loadManifest(const std::filesystem::path& folder, Manifest& manifest);
+    // A backup of the phone attached: the same model and volume.
+    bool isThisPhone(const Manifest& manifest) const;
     void backup();
     void verify();
     void restore();
