@@ -86,6 +86,17 @@ TEST_F(CliTest, FaultMidBackup_EndsWithExit1AndNoManifest_ASecondRunFetchesOnlyW
     EXPECT_EQ("verified: 10 files and 5 seem records match the phone\n", out());
 }
 
+TEST_F(CliTest, ASeemReadThatFails_FailsTheBackup_InsteadOfPassingForAnAbsentRecord) {
+    const std::uint32_t before = driver().commandCount();
+    ASSERT_EQ(0, run({"backup", path("first"), "--seems", "0030-0040"})) << err();
+    const std::uint32_t perRun = driver().commandCount() - before;
+    // The same run again: its last command reads seem 0040, which the phone does not have.
+    addFault("readfail#" + std::to_string(driver().commandCount() + perRun) + "*1");
+    EXPECT_EQ(1, run({"backup", path("second"), "--seems", "0030-0040"}));
+    EXPECT_NE(std::string::npos, err().find("seem 0040 record 0001: cannot read the record")) << err();
+    EXPECT_FALSE(stdfs::exists(path("second/manifest.json")));
+}
+
 TEST_F(CliTest, DryRunRestore_SaysWhatItWouldChange_AndChangesNothing) {
     ASSERT_EQ(0, run({"backup", path("bk"), "--seems", "0030-0040"})) << err();
     driver().withPhone([](sim::VirtualPhone& phone) {

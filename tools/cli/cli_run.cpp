@@ -294,9 +294,9 @@ SeemRead CliRun::readSeemRecord(std::uint16_t seem, std::uint16_t record, std::v
     std::uint32_t size = 0;
     if (session_.seems.readSeem(seem, record, bytes, size) != 0) {
         bytes.clear();
-        // A record the phone does not have fails like any other read; a link that is gone is
-        // what tells the two apart.
-        return session_.channel.linkUsable() ? SeemRead::Absent : SeemRead::Failed;
+        // Only a phone that answered says the record is not there: a failed exchange must not
+        // pass for an absent record, or a backup would leave it out without a word.
+        return session_.seems.lastReadAnswered() ? SeemRead::Absent : SeemRead::Failed;
     }
     if (size > bytes.size()) {
         bytes.clear();
