@@ -12,7 +12,7 @@
 namespace telvane {
 
 std::unique_ptr<DevicePort> openDevicePort(const DeviceChoice& choice, const std::vector<std::string>& usbIds,
-                                           LogSink& log, std::string& error) {
+                                           [[maybe_unused]] LogSink& log, std::string& error) {
 #ifdef _WIN32
     if (!usbIds.empty() && choice.kind != DeviceChoice::Kind::Usb) {
         error = "--usb-id is for phones reached through libusb, which this build does not have";

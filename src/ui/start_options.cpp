@@ -9,13 +9,13 @@ std::optional<StartOptions> parseStartOptions(std::span<const std::string> args,
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
         if (arg == "--device" && hasValue) {
-            auto choice = parseDeviceChoice(args[++i], error);
-            // The window is a Windows program: a phone on USB is the driver's.
-            if (choice && choice->kind == DeviceChoice::Kind::Usb) {
-                error = "unknown device \"" + args[i] + "\": use driver, virtual[:PROFILE] or tcp:HOST:PORT";
-                choice.reset();
-            }
+            const auto choice = parseDeviceChoice(args[++i], error);
             if (!choice) return std::nullopt;
+            // The window is a Windows program: a phone on USB is the driver's.
+            if (choice->kind == DeviceChoice::Kind::Usb) {
+                error = "unknown device \"" + args[i] + "\": use driver, virtual[:PROFILE] or tcp:HOST:PORT";
+                return std::nullopt;
+            }
             options.device = *choice;
         } else if (arg == "--screenshot" && hasValue) {
             options.screenshotPath = args[++i];
