@@ -36,9 +36,40 @@ bool isTerminal(std::FILE* stream) {
 #endif
 }
 
-} // namespace
+#ifdef _WIN32
+// Windows's UTF-16 as the UTF-8 the tool takes PC names in; a surrogate without its pair
+// becomes U+FFFD.
+std::string utf8FromWide(const wchar_t* text) {
+    std::string out;
+    for (; *text != L'\0'; ++text) {
+        char32_t c = static_cast<char16_t>(*text);
+        if (c >= 0xD800 && c <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[1]) - 0xDC00);
+            ++text;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+#endif
 
-int main(int argc, char** argv) {
+int run(const std::vector<std::string>& args) {
 #ifdef _WIN32
     // The transaction polls the phone every millisecond.
     telvane::TimerResolution timerResolution;
@@ -66,8 +97,21 @@ int main(int argc, char** argv) {
         std::cerr.flush();
         std::_Exit(status);
     };
-    const std::vector<std::string> args(argv + 1, argv + argc);
     const int status = telvane::cli::runCli(args, environment);
     std::cout.flush();
     return status;
 }
+
+} // namespace
+
+#ifdef _WIN32
+// The wide command line (linked with -municode): the 8-bit one is in the ANSI code page, which
+// cannot hold every PC name.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.push_back(utf8FromWide(argv[i]));
+    return run(args);
+}
+#else
+int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
