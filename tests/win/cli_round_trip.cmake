@@ -1,0 +1,76 @@
+# telvane-cli.exe as a Windows console program under Wine: one backup, verify and restore of
+# the virtual flat phone, each its own process, with the exit status, stdout and the files it
+# writes seen from outside. The backup folder's name is not ASCII, so the command line must
+# reach the tool as the user typed it.
+#   cmake -DWINE_RUN=... -DCLI=telvane-cli.exe -DWORK=DIR -P cli_round_trip.cmake
+foreach(var WINE_RUN CLI WORK)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "${var} is not set")
+  endif()
+endforeach()
+
+# Wine reads the Unix command line in the locale's encoding.
+set(ENV{LC_ALL} C.UTF-8)
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+# Two-, three- and four-byte UTF-8 characters (the last one a surrogate pair in UTF-16).
+set(folder "backup-Ωmega-名前-🙂")
+
+# Runs the tool; fails the test unless it exits with the status expected. Its output goes to
+# files, not pipes: a Wine server started by the run would hold a pipe open for seconds after.
+function(run_cli expected)
+  execute_process(COMMAND "${WINE_RUN}" "${CLI}" --device virtual:flat ${ARGN}
+    WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE status TIMEOUT 60
+    OUTPUT_FILE "${WORK}/stdout.txt" ERROR_FILE "${WORK}/stderr.txt")
+  file(READ "${WORK}/stdout.txt" out)
+  file(READ "${WORK}/stderr.txt" err)
+  if(NOT status STREQUAL "${expected}")
+    message(FATAL_ERROR "telvane-cli ${ARGN}: exit ${status}, not ${expected}\nstdout:\n${out}\nstderr:\n${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+  set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect_in text pattern what)
+  string(FIND "${text}" "${pattern}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${what}: no \"${pattern}\" in:\n${text}")
+  endif()
+endfunction()
+
+run_cli(0 backup "${folder}" --seems 0030-0210)
+expect_in("${out}" "backup of Sim F1 in ${folder}: " "backup's summary")
+
+set(backup "${WORK}/${folder}")
+if(NOT EXISTS "${backup}/manifest.json")
+  file(GLOB made RELATIVE "${WORK}" "${WORK}/*")
+  message(FATAL_ERROR "no ${folder}/manifest.json; the folder holds: ${made}")
+endif()
+file(READ "${backup}/manifest.json" manifest)
+string(JSON files LENGTH "${manifest}" files)
+string(JSON seems LENGTH "${manifest}" seems)
+if(files LESS 3 OR seems LESS 1)
+  message(FATAL_ERROR "the manifest lists ${files} files and ${seems} seem records")
+endif()
+# The first few files, and a seem record, as large as the phone said.
+foreach(list_index files:0 files:1 files:2 seems:0)
+  string(REPLACE ":" ";" key "${list_index}")
+  string(JSON pc GET "${manifest}" ${key} pc)
+  string(JSON size GET "${manifest}" ${key} size)
+  if(NOT EXISTS "${backup}/${pc}")
+    message(FATAL_ERROR "${pc} is in the manifest, not in the backup")
+  endif()
+  file(SIZE "${backup}/${pc}" actual)
+  if(NOT actual EQUAL size)
+    message(FATAL_ERROR "${pc}: ${actual} bytes, the manifest says ${size}")
+  endif()
+endforeach()
+
+run_cli(0 verify "${folder}")
+expect_in("${out}" "verified: ${files} files and ${seems} seem records match the phone" "verify")
+run_cli(0 restore "${folder}" --force)
+expect_in("${out}" "restored: ${files} files uploaded" "restore")
+
+# A failure's status and its message get out too.
+run_cli(2 frobnicate)
+expect_in("${err}" "unknown command \"frobnicate\"" "usage error")
