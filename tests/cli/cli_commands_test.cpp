@@ -98,6 +98,21 @@ TEST_F(CliTest, InterruptDuringADownload_LeavesNoPartialFile_AndClosesThePhoneFi
     EXPECT_FALSE(driver().withPhone([](sim::VirtualPhone& phone) { return phone.fileSystem().openName(); }));
 }
 
+TEST_F(CliTest, VerboseShowsTheLinksLog_ProgressOnlyOnATerminalAndNotWithQuiet) {
+    addFault("readfail@0x4a/1*1");
+    EXPECT_EQ(1, run({"-v", "get", "notes.txt", "-o", path("a")}));
+    EXPECT_EQ("USB: IO Failed!\nCMD: Data read fail!\ntelvane-cli: /a/notes.txt: cannot read file (CMD: Data read fail!)\n",
+              err());
+    EXPECT_EQ(0, run({"get", "notes.txt", "-o", path("a")})) << "the fault is spent: " << err();
+
+    terminal_ = true;
+    EXPECT_EQ(0, run({"get", "mobile/audio/ring.mp3", "mobile/video/clip.3gp", "-o", path("b")})) << err();
+    EXPECT_NE(std::string::npos, err().find("\r/a/mobile/audio/ring.mp3  0.0/2.4 KiB 0%  all 0.0/3.9 KiB 0%")) << err();
+    EXPECT_NE(std::string::npos, err().find("\r/a/mobile/video/clip.3gp  0.0/1.5 KiB 0%  all 2.4/3.9 KiB 62%")) << err();
+    EXPECT_EQ(0, run({"-q", "get", "mobile/audio/ring.mp3", "-o", path("c")})) << err();
+    EXPECT_EQ("", err());
+}
+
 TEST_F(CliTest, TreeFolders_ListedFetchedWholeAndUploadedInto) {
     EXPECT_EQ(0, run({"ls", "mobile/audio", "-l"})) << err();
     // Files in the phone's order, then the sub-folders.

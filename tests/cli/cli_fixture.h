@@ -53,6 +53,7 @@ protected:
                                             return std::make_unique<ForwardingPort>(*driver_);
                                         });
         environment.defaultDevice = "virtual";
+        environment.errIsTerminal = terminal_;
         environment.interrupted = &interrupted_;
         environment.confirm = [this](const std::string& question) {
             questions_.push_back(question);
@@ -71,6 +72,7 @@ protected:
     int opens_ = 0;
     std::atomic<bool> interrupted_{false};
     bool answer_ = false;
+    bool terminal_ = false; // stderr taken for a terminal
     std::vector<std::string> questions_;
 };
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include <signal.h>
+#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,15 @@ TEST_F(CliProcess, UsageError_Exit2_AndThePhoneHearsNothing) {
     EXPECT_EQ(2, run.status);
     EXPECT_EQ("", run.out);
     EXPECT_EQ("plugged=1 commands=0", phone.command("status"));
+}
+
+TEST_F(CliProcess, TelvaneDeviceVariable_ChoosesTheDeviceWhenNoneIsGiven) {
+    ServedPhone phone({"--profile", "flat"});
+    ASSERT_EQ(0, setenv("TELVANE_DEVICE", phone.device().c_str(), 1));
+    const auto run = test::runProgram({TELVANE_CLI_PATH, "info"});
+    unsetenv("TELVANE_DEVICE");
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("model: Sim F1\n")) << run.out;
 }
 
 TEST_F(CliProcess, CtrlCDuringADownload_EndsWithExit1_AndLeavesNoFileOnThePc) {
