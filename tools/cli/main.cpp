@@ -10,6 +10,7 @@
 #ifdef _WIN32
 #include <io.h>
 
+#include "platform/win32/console_code_page.h"
 #include "platform/win32/timer_resolution.h"
 #else
 #include <unistd.h>
@@ -17,6 +18,7 @@
 
 #include "common/clock.h"
 #include "session/open_device.h"
+#include "session/phone_identity.h"
 #include "tools/cli/cli.h"
 
 namespace {
@@ -37,35 +39,12 @@ bool isTerminal(std::FILE* stream) {
 }
 
 #ifdef _WIN32
-// Windows's UTF-16 as the UTF-8 the tool takes PC names in; a surrogate without its pair
-// becomes U+FFFD.
+// Windows's UTF-16 as the UTF-8 the tool takes PC names in.
 std::string utf8FromWide(const wchar_t* text) {
-    std::string out;
-    for (; *text != L'\0'; ++text) {
-        char32_t c = static_cast<char16_t>(*text);
-        if (c >= 0xD800 && c <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[1]) - 0xDC00);
-            ++text;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    static_assert(sizeof(wchar_t) == sizeof(char16_t));
+    std::u16string units;
+    for (; *text != 0; ++text) units.push_back(static_cast<char16_t>(*text));
+    return telvane::utf8Text(units);
 }
 #endif
 
@@ -73,6 +52,8 @@ int run(const std::vector<std::string>& args) {
 #ifdef _WIN32
     // The transaction polls the phone every millisecond.
     telvane::TimerResolution timerResolution;
+    // The tool writes UTF-8.
+    telvane::Utf8ConsoleOutput utf8Console;
 #endif
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
