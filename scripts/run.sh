@@ -25,9 +25,9 @@ quiet() { # runs a build step, showing its output only when it fails
   if ! "$@" >"$log" 2>&1; then cat "$log" >&2; rm -f "$log"; return 1; fi
   rm -f "$log"
 }
-echo "Building telvane.exe..."
+echo "Building telvane.exe and telvane-cli.exe..."
 quiet cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
-quiet cmake --build "$build" -j"$(nproc)" --target telvane
+quiet cmake --build "$build" -j"$(nproc)" --target telvane telvane-cli
 exe="$build/src/ui/win32/telvane.exe"
 if [ -n "$usb" ]; then
   echo "Building telvane-usbserver..."
