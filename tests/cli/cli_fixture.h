@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -23,9 +24,11 @@ namespace telvane::test {
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // A parameterised test's name holds a '/': it must not make a folder of its own.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
         folder_ = std::filesystem::temp_directory_path() /
-                  ("telvane-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                  ("telvane-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + name);
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         usePhone("tree");

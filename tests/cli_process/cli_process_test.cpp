@@ -1,6 +1,7 @@
 // telvane-cli as a program of its own against telvane-phonesim over the bridge: what the
 // in-process tests cannot show (the real signal, the process's exit status and streams).
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -46,8 +47,9 @@ private:
 class CliProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = stdfs::temp_directory_path() /
-                  ("telvane-cli-process-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        folder_ = stdfs::temp_directory_path() / ("telvane-cli-process-" + name);
         stdfs::remove_all(folder_);
         stdfs::create_directories(folder_);
     }
