@@ -24,14 +24,29 @@ public:
     void sleepMs(std::uint32_t ms) override {
         const Moment start = now();
         inner_.sleepMs(ms);
-        sleptMs_ += msSince(start);
+        const double took = msSince(start);
+        sleptMs_ += took;
+        if (ms == 1) {
+            ++pollSleeps_;
+            pollSleptMs_ += took;
+        }
     }
     double sleptMs() const { return sleptMs_; }
-    void reset() { sleptMs_ = 0; }
+    // What one 1 ms sleep (the transaction's) really takes here: about 1.7 ms under Wine.
+    double pollSleepMs() const { return pollSleeps_ == 0 ? 1.0 : pollSleptMs_ / static_cast<double>(pollSleeps_); }
+    // The sleeps that were not the transaction's 1 ms ones (a download's pauses).
+    double pauseMs() const { return sleptMs_ - pollSleptMs_; }
+    void reset() {
+        sleptMs_ = 0;
+        pollSleptMs_ = 0;
+        pollSleeps_ = 0;
+    }
 
 private:
     Clock& inner_;
     double sleptMs_ = 0;
+    double pollSleptMs_ = 0;
+    std::uint64_t pollSleeps_ = 0;
 };
 
 inline std::string fixed(double value, int decimals) {
