@@ -50,6 +50,6 @@ for p in "${missing[@]}"; do
 done
 if [ ${#native[@]} -gt 0 ]; then $sudo apt-get install -y -qq "${native[@]}" >/dev/null; fi
 if [ ${#foreign[@]} -gt 0 ] && ! $sudo apt-get install -y -qq "${foreign[@]}" >/dev/null; then
-  echo "setup: could not install ${foreign[*]} (the 32-bit Windows suites need it)" >&2
-  exit 1
+  # Only the 32-bit Windows suites need it; scripts/test.sh says loudly that they did not run.
+  echo "setup: WARNING: could not install ${foreign[*]}; the 32-bit Windows suites cannot run" >&2
 fi
