@@ -21,6 +21,9 @@ constexpr std::size_t kControlReplySize = 4096;
 // The most data one seem write can carry: the frame area less its overhead and the header.
 constexpr std::size_t kMaxWriteLength = frame::kMaxPayload - kHeaderSize;
 
+// A seem is saved record by record from 1, up to this one or the first it lacks.
+constexpr std::uint16_t kMaxSavedRecord = 128;
+
 // Where the phone keeps its model name, as UTF-16BE text.
 constexpr std::uint16_t kModelSeem = 0x0117;
 constexpr std::uint16_t kModelRecord = 1;

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace telvane {
 
@@ -12,5 +13,8 @@ void wideBeToHost(std::span<char16_t> text);
 
 // The host-order text in an area: its units up to the first 0 unit, or up to the area's end.
 std::u16string wideText(std::span<const char16_t> area);
+
+// UTF-8 of a host-order UTF-16 text (units that are no valid UTF-16 become U+FFFD).
+std::string utf8Text(std::u16string_view text);
 
 } // namespace telvane

@@ -6,6 +6,7 @@
 #include "services/fs_commands.h"
 #include "services/phone_info.h"
 #include "services/seem_commands.h"
+#include "services/wide_text.h"
 
 namespace telvane {
 
@@ -23,8 +24,5 @@ bool volumeIsPath(std::span<const char16_t> volume);
 
 // The volume name's low bytes up to the first zero, as the phone's path names begin with it.
 std::string volumePath(std::span<const char16_t> volume);
-
-// UTF-8 of a host-order UTF-16 text (units that are no valid UTF-16 become U+FFFD).
-std::string utf8Text(std::u16string_view text);
 
 } // namespace telvane

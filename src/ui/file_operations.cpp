@@ -6,7 +6,7 @@
 #include <span>
 
 #include "services/file_transfer.h"
-#include "ui/pc_file_name.h"
+#include "session/pc_file_name.h"
 
 namespace telvane {
 

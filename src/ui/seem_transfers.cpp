@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "session/pc_file_name.h"
+
 namespace telvane {
 
 namespace {
@@ -98,8 +100,8 @@ void SeemTransfers::downloadSeems() {
 }
 
 void SeemTransfers::saveSeemFile(std::uint32_t seem, std::uint32_t record, std::span<const std::uint8_t> bytes) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%.4x_%.4x.seem", static_cast<unsigned>(seem), static_cast<unsigned>(record));
+    const std::string name =
+        seemFileName(static_cast<std::uint16_t>(seem), static_cast<std::uint16_t>(record));
     // An existing file is never replaced: one that cannot be created is skipped.
     PcFile file(desktop_.files, desktop_.files.createNew(name));
     if (!file) return;

@@ -19,7 +19,7 @@ std::uint32_t parseHexField(std::string_view text);
 class SeemTransfers {
 public:
     static constexpr std::size_t kDataBlockSize = 4096;
-    static constexpr std::uint32_t kMaxRecord = 128; // the download reads records 1 to 128
+    static constexpr std::uint32_t kMaxRecord = seem::kMaxSavedRecord; // the download reads records 1 to 128
 
     SeemTransfers(PhoneSession& session, Desktop desktop, FileDialogSetup& dialog)
         : session_(session), desktop_(desktop), dialog_(dialog) {}

@@ -3,7 +3,7 @@
 #include "common/byte_order.h"
 
 #include "ui/operations_fixture.h"
-#include "ui/pc_file_name.h"
+#include "session/pc_file_name.h"
 
 namespace telvane {
 namespace {

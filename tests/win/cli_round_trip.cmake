@@ -16,10 +16,11 @@ file(MAKE_DIRECTORY "${WORK}")
 # Two-, three- and four-byte UTF-8 characters (the last one a surrogate pair in UTF-16).
 set(folder "backup-Ωmega-名前-🙂")
 
-# Runs the tool; fails the test unless it exits with the status expected. Its output goes to
+set(device virtual:flat)
+# Runs the tool on ${device}; fails the test unless it exits with the status expected. Its output goes to
 # files, not pipes: a Wine server started by the run would hold a pipe open for seconds after.
 function(run_cli expected)
-  execute_process(COMMAND "${WINE_RUN}" "${CLI}" --device virtual:flat ${ARGN}
+  execute_process(COMMAND "${WINE_RUN}" "${CLI}" --device ${device} ${ARGN}
     WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE status TIMEOUT 60
     OUTPUT_FILE "${WORK}/stdout.txt" ERROR_FILE "${WORK}/stderr.txt")
   file(READ "${WORK}/stdout.txt" out)
@@ -74,3 +75,8 @@ expect_in("${out}" "restored: ${files} files uploaded" "restore")
 # A failure's status and its message get out too.
 run_cli(2 frobnicate)
 expect_in("${err}" "unknown command \"frobnicate\"" "usage error")
+
+# Phone paths begin with '/', which Windows programs often take for an option sign.
+set(device virtual)
+run_cli(0 ls /a/mobile/audio)
+expect_in("${out}" "ring.mp3" "a folder named by its phone path")

@@ -14,8 +14,6 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-constexpr std::uint16_t kMaxSeemRecord = 128;
-
 // Compares a phone file's bytes with a PC file's as they arrive; remembers the first offset at
 // which they part.
 class CompareSink final : public ByteSink {
@@ -150,35 +148,24 @@ void CliRun::backup() {
     }
 
     std::size_t records = 0;
-    if (request_.withSeems) {
-        std::vector<std::uint8_t> bytes;
-        std::vector<std::uint8_t> stored;
-        for (std::uint32_t seem = request_.seemFrom; seem <= request_.seemTo; ++seem) {
-            for (std::uint16_t record = 1; record <= kMaxSeemRecord; ++record) {
-                if (interrupted()) return;
-                const std::size_t mark = log_.mark();
-                const auto s = static_cast<std::uint16_t>(seem);
-                const SeemRead read = readSeemRecord(s, record, bytes);
-                if (read == SeemRead::Failed) {
-                    fail(seemLabel(s, record), withCause("cannot read the record", mark));
-                    return;
-                }
-                if (read == SeemRead::Absent) break;
-                const std::string pc = "seems/" + seemFileName(s, record);
-                const stdfs::path target = folder / pcPath(pc);
-                const bool same = readPcFile(target, bytes.size(), stored) && stored == bytes;
-                if (!same) {
-                    PartialFile file(target);
-                    if (!file.open() || !file.write(bytes) || !file.commit(true)) {
-                        fail(seemLabel(s, record), "cannot write file " + pc);
-                        continue;
-                    }
-                }
-                manifest.seems.push_back({s, record, static_cast<std::uint32_t>(bytes.size()), pc});
-                ++records;
-            }
-        }
-    }
+    std::vector<std::uint8_t> stored;
+    const bool seemsRead =
+        !request_.withSeems ||
+        readSeemRange(request_.seemFrom, request_.seemTo, &seemLabel,
+                      [&](std::uint16_t seem, std::uint16_t record, const std::vector<std::uint8_t>& bytes) {
+                          const std::string pc = "seems/" + seemFileName(seem, record);
+                          const stdfs::path target = folder / pcPath(pc);
+                          if (!readPcFile(target, bytes.size(), stored) || stored != bytes) {
+                              PartialFile file(target);
+                              if (!file.open() || !file.write(bytes) || !file.commit(true)) {
+                                  fail(seemLabel(seem, record), "cannot write file " + pc);
+                                  return;
+                              }
+                          }
+                          manifest.seems.push_back({seem, record, static_cast<std::uint32_t>(bytes.size()), pc});
+                          ++records;
+                      });
+    if (!seemsRead) return;
     if (!failures_.empty()) {
         say("backup incomplete: run it again to fetch what is missing");
         return;

@@ -8,7 +8,7 @@
 
 #include "tools/cli/cli_run.h"
 #include "tools/cli/pc_paths.h"
-#include "ui/pc_file_name.h"
+#include "session/pc_file_name.h"
 
 namespace telvane::cli {
 
@@ -17,8 +17,6 @@ namespace stdfs = std::filesystem;
 namespace {
 
 constexpr const char* kDeleteQuestion = "A you sure you want to delete file %s ?";
-// The records of a seem the window reads: 1 to 128, until one is absent or empty.
-constexpr std::uint16_t kMaxSeemRecord = 128;
 
 std::string longLine(std::uint32_t attributes, std::uint32_t size, const std::string& name) {
     char text[48];
@@ -144,10 +142,7 @@ void CliRun::getFiles() {
         stdfs::path target = output;
         if (intoFolder) {
             // The window's PC name: the name after the last folder, made one Windows can hold.
-            std::string own = file->name.substr(file->name.find_last_of('/') == std::string::npos
-                                                    ? 0
-                                                    : file->name.find_last_of('/') + 1);
-            target = output / pcPath(latin1ToUtf8(pcFileName(own)));
+            target = output / pcPath(latin1ToUtf8(pcFileName(file->name)));
         }
         if (!taken.insert(pathText(target)).second) {
             fail(latin1ToUtf8(file->name), "another file of this command goes to " + pathText(target));
@@ -301,31 +296,21 @@ void CliRun::getSeems() {
         fail(request_.output, "not a folder");
         return;
     }
-    std::vector<std::uint8_t> bytes;
-    for (std::uint32_t seem = request_.seemFrom; seem <= request_.seemTo; ++seem) {
-        for (std::uint16_t record = 1; record <= kMaxSeemRecord; ++record) {
-            if (interrupted()) return;
-            const std::size_t mark = log_.mark();
-            const SeemRead read = readSeemRecord(static_cast<std::uint16_t>(seem), record, bytes);
-            const std::string name = seemFileName(static_cast<std::uint16_t>(seem), record);
-            if (read == SeemRead::Failed) {
-                fail(name, withCause("cannot read the record", mark));
-                return; // the phone is gone: the rest would fail alike
-            }
-            if (read == SeemRead::Absent) break;
-            PartialFile file(folder / name);
-            if (!request_.force && pcPathExists(folder / name)) {
-                fail(name, "exists on the PC (--force replaces it)");
-                continue;
-            }
-            if (!file.open() || !file.write(bytes) || !file.commit(request_.force)) {
-                fail(name, "cannot write file " + name);
-                continue;
-            }
-            say(name + " " + std::to_string(bytes.size()));
-            succeeded();
-        }
-    }
+    readSeemRange(request_.seemFrom, request_.seemTo, &seemFileName,
+                  [&](std::uint16_t seem, std::uint16_t record, const std::vector<std::uint8_t>& bytes) {
+                      const std::string name = seemFileName(seem, record);
+                      if (!request_.force && pcPathExists(folder / name)) {
+                          fail(name, "exists on the PC (--force replaces it)");
+                          return;
+                      }
+                      PartialFile file(folder / name);
+                      if (!file.open() || !file.write(bytes) || !file.commit(request_.force)) {
+                          fail(name, "cannot write file " + name);
+                          return;
+                      }
+                      say(name + " " + std::to_string(bytes.size()));
+                      succeeded();
+                  });
 }
 
 void CliRun::putSeem() {

@@ -289,6 +289,25 @@ bool CliRun::storeFile(const std::string& name, const std::vector<std::uint8_t>&
     return true;
 }
 
+bool CliRun::readSeemRange(std::uint16_t from, std::uint16_t to, const SeemLabel& label, const SeemTaker& take) {
+    std::vector<std::uint8_t> bytes;
+    for (std::uint32_t seem = from; seem <= to; ++seem) {
+        const auto s = static_cast<std::uint16_t>(seem);
+        for (std::uint16_t record = 1; record <= seem::kMaxSavedRecord; ++record) {
+            if (interrupted()) return false;
+            const std::size_t mark = log_.mark();
+            const SeemRead read = readSeemRecord(s, record, bytes);
+            if (read == SeemRead::Failed) {
+                fail(label(s, record), withCause("cannot read the record", mark));
+                return false;
+            }
+            if (read == SeemRead::Absent) break;
+            take(s, record, bytes);
+        }
+    }
+    return true;
+}
+
 SeemRead CliRun::readSeemRecord(std::uint16_t seem, std::uint16_t record, std::vector<std::uint8_t>& bytes) {
     bytes.assign(seem::kAreaSize, 0);
     std::uint32_t size = 0;

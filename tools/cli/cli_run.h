@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,12 @@ private:
     bool storeFile(const std::string& name, const std::vector<std::uint8_t>& bytes, std::uint16_t attribute,
                    TransferProgress& progress);
     SeemRead readSeemRecord(std::uint16_t seem, std::uint16_t record, std::vector<std::uint8_t>& bytes);
+    using SeemLabel = std::function<std::string(std::uint16_t seem, std::uint16_t record)>;
+    using SeemTaker = std::function<void(std::uint16_t seem, std::uint16_t record, const std::vector<std::uint8_t>&)>;
+    // Reads every seem from `from` to `to` record by record, from 1 up to the first record the
+    // phone lacks (at most seem::kMaxSavedRecord), handing each to take. False once the user
+    // interrupted, or once a read itself failed (reported under label): the rest would fail alike.
+    bool readSeemRange(std::uint16_t from, std::uint16_t to, const SeemLabel& label, const SeemTaker& take);
     bool interrupted() const { return environment_.interrupted != nullptr && environment_.interrupted->load(); }
 
     void say(const std::string& line);                           // stdout

@@ -18,7 +18,7 @@
 
 #include "common/clock.h"
 #include "session/open_device.h"
-#include "session/phone_identity.h"
+#include "services/wide_text.h"
 #include "tools/cli/cli.h"
 
 namespace {

@@ -1,26 +1,18 @@
 #include "tools/cli/pc_paths.h"
 
-#include <cstdio>
 #include <system_error>
 
-#include "ui/pc_file_name.h"
+#include "services/wide_text.h"
+#include "session/pc_file_name.h"
 
 namespace telvane::cli {
 
 namespace stdfs = std::filesystem;
 
 std::string latin1ToUtf8(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            out.push_back(c);
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-            out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-        }
-    }
-    return out;
+    std::u16string units;
+    for (char c : text) units.push_back(static_cast<unsigned char>(c));
+    return utf8Text(units);
 }
 
 std::optional<std::string> utf8ToLatin1(std::string_view text) {
@@ -70,12 +62,6 @@ std::string backupFilePath(std::string_view phoneName, std::string_view volume, 
         below.remove_prefix(slash + 1);
     }
     return path == "files" ? path + "/_" : path;
-}
-
-std::string seemFileName(std::uint16_t seem, std::uint16_t record) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%.4x_%.4x.seem", static_cast<unsigned>(seem), static_cast<unsigned>(record));
-    return name;
 }
 
 PartialFile::PartialFile(stdfs::path target) : target_(std::move(target)) {

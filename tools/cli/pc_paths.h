@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "session/pc_file_name.h"
+
 namespace telvane::cli {
 
 // Phone names are 8-bit texts; on the PC and in the manifest they are UTF-8, each byte read as
@@ -24,8 +26,6 @@ std::string pathText(const std::filesystem::path& path);
 // the folders below the volume kept; every component made a name the PC can hold (as the window
 // names its downloads).
 std::string backupFilePath(std::string_view phoneName, std::string_view volume, bool treeMode);
-// "seems/0032_0001.seem"
-std::string seemFileName(std::uint16_t seem, std::uint16_t record);
 
 // A PC file written under a temporary name beside its final one, which it takes only once
 // complete: no partial file ever stands under the final name. Removed when not committed.

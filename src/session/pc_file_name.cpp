@@ -1,6 +1,7 @@
-#include "ui/pc_file_name.h"
+#include "session/pc_file_name.h"
 
 #include <array>
+#include <cstdio>
 
 namespace telvane {
 
@@ -47,6 +48,12 @@ std::string pcFileName(std::string_view phoneName) {
     while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
     if (name.empty()) return "_";
     if (deviceName(name)) name.insert(name.begin(), '_');
+    return name;
+}
+
+std::string seemFileName(std::uint16_t seem, std::uint16_t record) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%.4x_%.4x.seem", static_cast<unsigned>(seem), static_cast<unsigned>(record));
     return name;
 }
 
