@@ -48,7 +48,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     std::uint16_t listenPort = 0;
-    std::string device = kDefaultNativeDevice;
+    std::string device = "usb"; // every phone on this machine
     std::vector<UsbId> usbIds;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string_view option = argv[i];

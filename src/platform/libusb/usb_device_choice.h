@@ -10,9 +10,6 @@
 
 namespace telvane {
 
-// The device a native program talks to when none is named: a real phone, through libusb.
-inline constexpr const char* kDefaultNativeDevice = "usb";
-
 // True for "usb" and "usb:PATH".
 bool isUsbDeviceChoice(std::string_view device);
 
