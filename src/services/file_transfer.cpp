@@ -12,17 +12,24 @@ void moved(TransferWatch* watch, std::uint32_t bytes) {
 }
 } // namespace
 
-TransferOutcome readPhoneFile(FsCommands& fs, Clock& clock, std::string_view name, std::uint16_t attribute,
-                              std::uint32_t size, ByteSink& sink, TransferWatch* watch) {
+TransferOutcome openPhoneFile(FsCommands& fs, Clock& clock, std::string_view name, std::uint16_t attribute) {
     if (fs.FsOpen(name, attribute) != 0) return TransferOutcome::OpenFailed;
-    // Every way out from here closes the phone file, so the phone is never left holding it.
+    clock.sleepMs(kDownloadPauseMs);
+    if (fs.FsSeek(0, 0) != 0) {
+        fs.FsClose();
+        return TransferOutcome::SeekFailed;
+    }
+    clock.sleepMs(kDownloadPauseMs);
+    return TransferOutcome::Done;
+}
+
+TransferOutcome readOpenPhoneFile(FsCommands& fs, Clock& clock, std::uint32_t size, ByteSink& sink,
+                                  TransferWatch* watch) {
+    // Every way out closes the phone file, so the phone is never left holding it.
     auto closing = [&fs](TransferOutcome outcome) {
         fs.FsClose();
         return outcome;
     };
-    clock.sleepMs(kDownloadPauseMs);
-    if (fs.FsSeek(0, 0) != 0) return closing(TransferOutcome::SeekFailed);
-    clock.sleepMs(kDownloadPauseMs);
     std::array<std::uint8_t, fs::kMaxTransfer> piece;
     for (std::uint32_t done = 0; done < size;) {
         if (stopping(watch)) return closing(TransferOutcome::Stopped);
@@ -35,6 +42,13 @@ TransferOutcome readPhoneFile(FsCommands& fs, Clock& clock, std::string_view nam
     }
     clock.sleepMs(kDownloadPauseMs);
     return closing(TransferOutcome::Done);
+}
+
+TransferOutcome readPhoneFile(FsCommands& fs, Clock& clock, std::string_view name, std::uint16_t attribute,
+                              std::uint32_t size, ByteSink& sink, TransferWatch* watch) {
+    const TransferOutcome opened = openPhoneFile(fs, clock, name, attribute);
+    if (opened != TransferOutcome::Done) return opened;
+    return readOpenPhoneFile(fs, clock, size, sink, watch);
 }
 
 TransferOutcome writePhoneFile(FsCommands& fs, std::string_view name, std::span<const std::uint8_t> bytes,

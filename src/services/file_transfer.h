@@ -47,6 +47,14 @@ inline constexpr std::uint32_t kDownloadPauseMs = 32;
 TransferOutcome readPhoneFile(FsCommands& fs, Clock& clock, std::string_view name, std::uint16_t attribute,
                               std::uint32_t size, ByteSink& sink, TransferWatch* watch = nullptr);
 
+// readPhoneFile in two steps, for a caller with something to settle between them (where the
+// bytes go). openPhoneFile: open with the attribute word, pause, seek to 0, pause; Done leaves
+// the phone file open, a failed seek closes it again. readOpenPhoneFile: the pieces of the file
+// openPhoneFile left open, pause, close; it closes the file on every path.
+TransferOutcome openPhoneFile(FsCommands& fs, Clock& clock, std::string_view name, std::uint16_t attribute);
+TransferOutcome readOpenPhoneFile(FsCommands& fs, Clock& clock, std::uint32_t size, ByteSink& sink,
+                                  TransferWatch* watch = nullptr);
+
 // Writes bytes as a phone file under name (opened with attribute 0), piece by piece, then closes
 // it. A refused piece still closes the file.
 TransferOutcome writePhoneFile(FsCommands& fs, std::string_view name, std::span<const std::uint8_t> bytes,
