@@ -291,25 +291,37 @@ bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen, TransferM
         return false;
     }
 
+    // The phone file is opened first: one the phone refuses costs the user no dialog.
+    switch (openPhoneFile(session_.fs, session_.clock, name, attribute)) {
+    case TransferOutcome::Done:
+        break;
+    case TransferOutcome::SeekFailed:
+        log(kCannotSeek); // closed again already
+        return false;
+    default:
+        log(kCannotOpen);
+        return false;
+    }
+    // Open on the phone from here: every way out closes it.
+    auto closePhoneFile = [&](const char* why) {
+        session_.fs.FsClose();
+        log(why);
+        return false;
+    };
+
     // The first file goes where the user says; the others beside it, under their own names. The
-    // place is settled before the phone is asked for anything, so the bytes can go straight to
-    // the PC file as they arrive: memory stays at one piece whatever size the list claims.
+    // place is settled before the first piece is read, so the bytes can go straight to the PC
+    // file as they arrive: memory stays at one piece whatever size the list claims.
     setDialogName(dialog_, pcFileName(name));
     if (!folderChosen) {
         dialog_.title[0] = '\0';
         dialog_.options = FileDialogSetup::kNoOptions;
-        if (!desktop_.dialogs.saveFileDialog(dialog_)) {
-            log(kCanceled);
-            return false;
-        }
+        if (!desktop_.dialogs.saveFileDialog(dialog_)) return closePhoneFile(kCanceled);
         folderChosen = true;
     }
     const std::string path(dialogName(dialog_));
     PcFile file(desktop_.files, desktop_.files.createNew(path));
-    if (!file) {
-        log(kCannotCreate);
-        return false;
-    }
+    if (!file) return closePhoneFile(kCannotCreate);
     // Until the last piece is written the file is not the phone's file: any failure removes it.
     // This download created it, so nothing that was there before is lost.
     auto discard = [&](const char* why) {
@@ -320,15 +332,11 @@ bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen, TransferM
     };
 
     PcFileSink sink(file);
-    switch (readPhoneFile(session_.fs, session_.clock, name, attribute, size, sink, &meter)) {
+    switch (readOpenPhoneFile(session_.fs, session_.clock, size, sink, &meter)) {
     case TransferOutcome::Done:
         break;
     case TransferOutcome::Stopped:
         return discard(kCanceled);
-    case TransferOutcome::OpenFailed:
-        return discard(kCannotOpen);
-    case TransferOutcome::SeekFailed:
-        return discard(kCannotSeek);
     case TransferOutcome::ReadFailed:
         return discard(kCannotRead);
     default:

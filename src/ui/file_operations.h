@@ -39,9 +39,10 @@ public:
     // The same for files dropped on the window (given by their full paths), into folder or, when
     // it is 0, the selected one. A dropped folder refuses the whole drop before anything is sent.
     void uploadDroppedFiles(const std::vector<std::string>& paths, TreeNode folder) override;
-    // Copies the selected phone files to the PC; one save dialog chooses the first file's path,
-    // the others go beside it under their own names. The progress bar follows the bytes of all
-    // of them; a stop between two pieces removes the part of the file written so far.
+    // Copies the selected phone files to the PC; one save dialog, shown once the first phone
+    // file is open, chooses its path, the others go beside it under their own names. The
+    // progress bar follows the bytes of all of them; a stop between two pieces removes the part
+    // of the file written so far.
     void downloadFiles() override;
     // Deletes the selected phone files, asking before each.
     void deleteFiles() override;

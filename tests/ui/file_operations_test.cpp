@@ -339,13 +339,46 @@ TEST_F(DownloadTest, IntoAFolderHoldingTheName_ExistingFileUntouchedAndNoFurther
     expectFilesClosed();
 }
 
-TEST_F(DownloadTest, CancelledDialog_LogsCanceledAndWritesNothing) {
+TEST_F(DownloadTest, CancelledDialog_ComesAfterThePhoneFileIsOpenAndSought_WhichItClosesAgain) {
     select({"second.txt"});
+    clock.recordSleeps();
+    bool openDuringDialog = false;
+    std::size_t pausesBeforeDialog = 0;
+    desktop.whileDialog = [&] {
+        openDuringDialog = phoneFileOpen();
+        const auto sleeps = clock.recordedSleeps();
+        pausesBeforeDialog = static_cast<std::size_t>(std::count(sleeps.begin(), sleeps.end(), 32u));
+    };
     desktop.cancelNextDialog();
+    const std::uint32_t before = commandCount();
     commands->downloadFiles();
     EXPECT_EQ("File download...second.txt Canceled.\r\n", log.text());
+    EXPECT_TRUE(openDuringDialog);
+    EXPECT_EQ(2u, pausesBeforeDialog); // after the open and after the seek
+    EXPECT_EQ(before + 3, commandCount()); // open, seek, close
     EXPECT_TRUE(desktop.filesIn("C:\\pc").empty());
+    EXPECT_EQ(0u, desktop.filesHandedOut());
     EXPECT_FALSE(phoneFileOpen());
+}
+
+TEST_F(DownloadTest, PhoneFileThatCannotBeOpenedOrSought_CostsNoSaveDialog) {
+    struct Case {
+        std::uint32_t failingCommand; // of this download: open, then seek
+        const char* log;
+    } cases[] = {
+        {1, "File download...second.txtGENERIC FAILURE\r\n Fail: cannot open file\r\n"},
+        {2, "File download...second.txtGENERIC FAILURE\r\n Fail: cannot seek to zero\r\n"},
+    };
+    for (const Case& c : cases) {
+        log.clear();
+        fault("status=7#" + std::to_string(commandCount() + c.failingCommand));
+        select({"first.bin", "second.txt"}); // second.txt first: the list shows the records last first
+        commands->downloadFiles(); // a dialog shown here would find no answer and fail the test
+        EXPECT_EQ(c.log, log.text()) << c.failingCommand;
+        EXPECT_TRUE(desktop.dialogs().empty()) << c.failingCommand;
+        EXPECT_EQ(0u, desktop.filesHandedOut()) << c.failingCommand;
+        EXPECT_FALSE(phoneFileOpen()) << c.failingCommand;
+    }
 }
 
 TEST_F(DownloadTest, RowOfSizeZero_EndsTheDownload) {
@@ -366,8 +399,7 @@ TEST_F(DownloadTest, PhoneFailsAfterTheFileWasCreated_NoPcFileLeftAndThePhoneFil
         std::uint32_t failingCommand; // of this download: open, seek, then the pieces
         const char* log;
     } cases[] = {
-        {1, "File download...first.binGENERIC FAILURE\r\n Fail: cannot open file\r\n"},
-        {2, "File download...first.binGENERIC FAILURE\r\n Fail: cannot seek to zero\r\n"},
+        {3, "File download...first.binGENERIC FAILURE\r\n Fail: cannot read file\r\n"}, // the first piece
         {4, "File download...first.binGENERIC FAILURE\r\n Fail: cannot read file\r\n"}, // the second piece
     };
     for (const Case& c : cases) {
@@ -392,7 +424,9 @@ TEST_F(DownloadTest, PhoneReplacedWhileTheSaveDialogIsOpen_NoPcFileAndNothingSen
         before = commandCount();
     };
     commands->downloadFiles();
-    EXPECT_EQ("File download...second.txtUSB: IO Failed!\r\nCMD: Data write fail!\r\n Fail: cannot open file\r\n",
+    // The file was opened on the phone that went; neither its read nor its close reaches the new one.
+    EXPECT_EQ("File download...second.txtUSB: IO Failed!\r\nCMD: Data write fail!\r\n"
+              "USB: IO Failed!\r\nCMD: Data write fail!\r\n Fail: cannot read file\r\n",
               log.text());
     EXPECT_EQ(before, commandCount());
     EXPECT_TRUE(desktop.filesIn("C:\\dl").empty());
