@@ -114,10 +114,18 @@ int BrowserViews::refreshFileList() {
     // No row may outlive the block its record lives in.
     controls_.list.clear();
     log_.appendLog(kReceivingList);
+    const std::uint64_t connection = currentConnection();
+    const std::uint8_t* blockBefore = files_.entry(0).record;
     if (files_.readFileList(fs_, controls_.progress) != 0) {
+        // A read that failed part-way has replaced the records with the ones it got (a new block
+        // is allocated while the old one lives, so its address differs); one that failed before
+        // that leaves the old records, and the old connection with them.
+        const std::uint8_t* blockAfter = files_.entry(0).record;
+        if (blockAfter != nullptr && blockAfter != blockBefore) listConnection_ = connection;
         log_.appendLog(kListFail);
         return -1;
     }
+    listConnection_ = connection;
     log_.appendLog(kListOk);
 
     const std::uint32_t count = files_.count();
@@ -149,6 +157,15 @@ int BrowserViews::refreshFileList() {
         }
     }
     return 0;
+}
+
+bool BrowserViews::listFromThisConnection() const {
+    return !listConnection_ || *listConnection_ == currentConnection();
+}
+
+std::uint64_t BrowserViews::currentConnection() const {
+    const std::uint64_t bound = channel_.boundConnection();
+    return bound != UsbChannel::kUnbound ? bound : channel_.link().generation();
 }
 
 void BrowserViews::showFolder() {

@@ -2,10 +2,12 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "common/log_sink.h"
+#include "link/usb_channel.h"
 #include "services/file_list.h"
 #include "services/fs_commands.h"
 #include "services/phone_info.h"
@@ -34,9 +36,10 @@ class BrowserViews {
 public:
     static constexpr int kFileImage = 2;
 
+    // channel: the one the list is read through, which tells the connection it was read on.
     BrowserViews(ViewControls controls, LogSink& log, FsCommands& fs, SeemCommands& seems, FileList& files,
-                 PhoneInfo& info)
-        : controls_(controls), log_(log), fs_(fs), seems_(seems), files_(files), info_(info) {}
+                 PhoneInfo& info, UsbChannel& channel)
+        : controls_(controls), log_(log), fs_(fs), seems_(seems), files_(files), info_(info), channel_(channel) {}
 
     // Reads the volume name, the model and the free space, sets the mode, replaces the root node
     // and fills status parts 1 and 2. Stops at the first failure, keeping what it had.
@@ -59,10 +62,17 @@ public:
     bool treeMode() const { return treeMode_; }
     TreeNode rootNode() const { return rootNode_; }
 
+    // False when the list's records (the rows, and the folders they added to the tree) were read
+    // on an earlier connection than the one in use now: their names may be another phone's, or
+    // stale. True while no list has been read.
+    bool listFromThisConnection() const;
+
 private:
     // Makes a root node from the volume name when a refresh in tree mode finds none yet.
     void ensureRoot();
     static ListRow listRow(FileEntry entry, std::string_view text, bool phoneOrder);
+    // The connection commands go to now: the one the channel is bound to, else the link's.
+    std::uint64_t currentConnection() const;
     // The volume name reduced to 8 bits by each unit's low byte, as paths use it.
     std::string volumePath() const;
 
@@ -72,6 +82,8 @@ private:
     SeemCommands& seems_;
     FileList& files_;
     PhoneInfo& info_;
+    UsbChannel& channel_;
+    std::optional<std::uint64_t> listConnection_; // the connection the list's records came from
     bool treeMode_ = true;
     TreeNode rootNode_ = 0;
 

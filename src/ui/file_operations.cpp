@@ -32,6 +32,7 @@ constexpr const char* kCannotWrite = " Fail: cannot write\r\n";
 constexpr const char* kDeleteFail = " Fail!\r\n";
 constexpr const char* kTooManyChosen = " Fail: too many files chosen at once, choose fewer\r\n";
 constexpr const char* kFolderDropped = " Fail: folders cannot be dropped, only files\r\n";
+constexpr const char* kEarlierList = "The list is from an earlier connection: Update list first.\r\n";
 constexpr const char* kSaveLogStart = "Saving log to ";
 constexpr const char* kLogFileName = "telvane.log";
 
@@ -91,6 +92,21 @@ bool FileOperations::forEachSelectedRow(Visit visit) {
     return any;
 }
 
+bool FileOperations::rowsFromThisConnection() {
+    if (desktop_.controls.nextSelectedRow(-1) < 0 || views_.listFromThisConnection()) return true;
+    log(kEarlierList);
+    return false;
+}
+
+bool FileOperations::folderFromThisConnection(TreeNode folder) {
+    if (!views_.treeMode()) return true;
+    const TreeNode node = folder != 0 ? folder : desktop_.controls.selectedTreeNode();
+    // The root stands for the volume of the phone attached now; the folders below it came from a list.
+    if (node == 0 || node == views_.rootNode() || views_.listFromThisConnection()) return true;
+    log(kEarlierList);
+    return false;
+}
+
 void FileOperations::refreshIfAutomatic() {
     if (autoUpdate_ && autoUpdate_() == 1) views_.refreshFileList();
 }
@@ -109,6 +125,7 @@ bool FileOperations::readFreeSpace(std::uint32_t& freeSpace) {
 
 void FileOperations::uploadFiles() {
     const ConnectionBinding connection(session_.channel);
+    if (!folderFromThisConnection(0)) return;
     log(kUploadStart);
     std::uint32_t freeSpace = 0;
     if (!readFreeSpace(freeSpace)) return;
@@ -127,6 +144,7 @@ void FileOperations::uploadFiles() {
 
 void FileOperations::uploadDroppedFiles(const std::vector<std::string>& paths, TreeNode folder) {
     const ConnectionBinding connection(session_.channel);
+    if (!paths.empty() && !folderFromThisConnection(folder)) return;
     std::vector<ChosenFile> files;
     for (const std::string& path : paths) {
         PcPathInfo info;
@@ -263,6 +281,7 @@ std::uint64_t FileOperations::selectedBytes() {
 
 void FileOperations::downloadFiles() {
     const ConnectionBinding connection(session_.channel);
+    if (!rowsFromThisConnection()) return;
     TransferMeter meter(desktop_.progress, desktop_.cancel, selectedBytes());
     bool folderChosen = false;
     const bool any = forEachSelectedRow([&](FileEntry entry) { return downloadFile(entry, folderChosen, meter); });
@@ -351,6 +370,7 @@ bool FileOperations::downloadFile(FileEntry entry, bool& folderChosen, TransferM
 
 void FileOperations::deleteFiles() {
     const ConnectionBinding connection(session_.channel);
+    if (!rowsFromThisConnection()) return;
     bool ended = false;
     const bool any = forEachSelectedRow([&](FileEntry entry) {
         log(kDeleteStart);
@@ -383,6 +403,7 @@ void FileOperations::deleteFiles() {
 
 void FileOperations::changeAttributes() {
     const ConnectionBinding connection(session_.channel);
+    if (!rowsFromThisConnection()) return;
     const bool any = forEachSelectedRow([&](FileEntry entry) {
         log(kChangeStart);
         if (!entry) return false;

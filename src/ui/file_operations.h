@@ -19,7 +19,8 @@ namespace telvane {
 // desktop, with the one dialog setup they share. Each reports in the log as it goes and keeps
 // nothing when it ends but the dialog's buffers and the current folder. Each belongs to the
 // connection it began on: once that phone is gone (even if another took its place) its commands
-// fail at once. Window's thread only, one at a time.
+// fail at once. Rows, and tree folders, of a list read on an earlier connection are refused
+// before anything is sent. Window's thread only, one at a time.
 class FileOperations final : public FileCommands {
 public:
     // autoUpdate: the window's setting; the list is refreshed after changes only when it is 1.
@@ -81,6 +82,11 @@ private:
     // is not a record of the current list) while visit returns true. False when none was selected.
     template <class Visit>
     bool forEachSelectedRow(Visit visit);
+    // False (logged) when rows are selected but the list they show was read on an earlier
+    // connection: their names are not to be trusted on the phone attached now.
+    bool rowsFromThisConnection();
+    // The same for the tree folder an upload goes to (folder, or the selected one when 0).
+    bool folderFromThisConnection(TreeNode folder);
     void refreshIfAutomatic();
     void log(std::string_view text) { session_.log.appendLog(text); }
 

@@ -53,7 +53,8 @@ protected:
         driver = std::make_unique<sim::VirtualDriver>(std::make_unique<sim::VirtualPhone>(p));
         session = std::make_unique<PhoneSession>(*driver, clock, log, listener);
         views = std::make_unique<BrowserViews>(ViewControls{tree, list, status, progress}, log, session->fs,
-                                               session->seems, session->files, session->info);
+                                               session->seems, session->files, session->info,
+                                               session->channel);
         tree.onSelectionChanged = [this] {
             if (views->treeMode()) views->showFolder();
         };

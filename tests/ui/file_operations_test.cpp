@@ -627,5 +627,117 @@ TEST_F(AttributeTest, NothingSelected_SaysSo) {
     EXPECT_EQ("No files selected.\r\n", log.text());
 }
 
+// --- Rows of an earlier connection
+
+constexpr const char* kEarlierList = "The list is from an earlier connection: Update list first.\r\n";
+
+TEST_F(OperationsTest, RowsReadBeforeAReplug_EveryOperationRefusesThemUntilTheListIsReadAgain) {
+    auto p = flatPhone();
+    p.files = {makeFile("f1", pattern(10, 1)), makeFile("f2", pattern(10, 2))};
+    connect(p);
+    refresh();
+    desktop.addFolder("C:\\dl");
+    autoUpdate = 1; // a refusal is no change: nothing to refresh
+    controls.fields[EditField::Attribute] = "4";
+    reconnect(); // the same phone again, or another: the rows name files of the one that went
+    select({"f1"});
+
+    const std::pair<const char*, void (FileOperations::*)()> operations[] = {
+        {"download", &FileOperations::downloadFiles},
+        {"delete", &FileOperations::deleteFiles},
+        {"change attributes", &FileOperations::changeAttributes},
+    };
+    for (const auto& [what, operation] : operations) {
+        log.clear();
+        const std::uint32_t before = commandCount();
+        ((*commands).*operation)();
+        EXPECT_EQ(kEarlierList, log.text()) << what;
+        EXPECT_EQ(before, commandCount()) << what;
+    }
+    EXPECT_TRUE(desktop.dialogs().empty());
+    EXPECT_TRUE(desktop.questions().empty());
+    EXPECT_EQ(0, driver->withPhone([](sim::VirtualPhone& phone) { return phone.fileSystem().find("f1")->attribute; }));
+
+    // Nothing selected is said as ever.
+    select({});
+    log.clear();
+    commands->downloadFiles();
+    EXPECT_EQ("No files selected.\r\n", log.text());
+
+    // Read on this connection, the rows are good again.
+    autoUpdate = 0;
+    refresh();
+    select({"f1"});
+    desktop.answerSave("C:\\dl\\f1");
+    commands->downloadFiles();
+    EXPECT_EQ("File download...f1 ok\r\n", log.text());
+    EXPECT_EQ(pattern(10, 1), desktop.file("C:\\dl\\f1")->bytes);
+}
+
+class EarlierTreeTest : public OperationsTest {
+protected:
+    void SetUp() override {
+        auto p = sim::treePhoneProfile();
+        p.files = {makeFile("/a/b/old.txt", pattern(10, 1)), makeFile("/a/c/old.txt", pattern(10, 2))};
+        connect(p);
+        refresh();
+        desktop.addFile("D:\\song.mp3", pattern(10, 5));
+    }
+    TreeNode folder(const char* name) { return tree.child(views->rootNode(), name); }
+};
+
+TEST_F(EarlierTreeTest, UploadIntoAFolderOfTheEarlierList_IsRefusedBeforeAnythingIsSent_TheRootStillTakesFiles) {
+    reconnect();
+    tree.select(folder("b"));
+    std::uint32_t before = commandCount();
+    commands->uploadFiles();
+    commands->uploadDroppedFiles({"D:\\song.mp3"}, folder("c"));
+    commands->uploadDroppedFiles({"D:\\song.mp3"}, 0); // into the selected folder, b
+    EXPECT_EQ(std::string(kEarlierList) + kEarlierList + kEarlierList, log.text());
+    EXPECT_EQ(before, commandCount());
+    EXPECT_TRUE(desktop.dialogs().empty());
+
+    // The root is the volume of the phone attached now, not a folder of the list.
+    log.clear();
+    tree.select(views->rootNode());
+    commands->uploadDroppedFiles({"D:\\song.mp3"}, 0);
+    EXPECT_EQ("File upload... /a/song.mp3 ok\r\n", log.text());
+
+    refresh();
+    commands->uploadDroppedFiles({"D:\\song.mp3"}, folder("c"));
+    EXPECT_EQ("File upload... /a/c/song.mp3 ok\r\n", log.text());
+    EXPECT_EQ(pattern(10, 5), phoneFile("/a/c/song.mp3"));
+}
+
+TEST_F(EarlierTreeTest, RefreshFailingOnTheNewConnectionBeforeTheListArrives_LeavesTheOldRowsRefused) {
+    reconnect();
+    fault("status=7#" + std::to_string(commandCount() + 1)); // the count
+    EXPECT_EQ(-1, views->refreshFileList());
+    tree.select(folder("b")); // the old list's records, shown again
+    select({"old.txt"});
+    log.clear();
+    const std::uint32_t before = commandCount();
+    commands->deleteFiles();
+    EXPECT_EQ(kEarlierList, log.text());
+    EXPECT_EQ(before, commandCount());
+}
+
+TEST_F(EarlierTreeTest, RefreshFailingPartWayOnThisConnection_TheRowsItGotAreThisConnections) {
+    reconnect();
+    fault("status=7#" + std::to_string(commandCount() + 3)); // the count, the first chunk, then the second
+    driver->withPhone([](sim::VirtualPhone& phone) {
+        // Listed after the two there were: the first chunk brings those.
+        for (int i = 0; i < 40; ++i) phone.fileSystem().add(makeFile("/a/b/n" + std::to_string(i), {1}));
+        return 0;
+    });
+    EXPECT_EQ(-1, views->refreshFileList());
+    tree.select(folder("b"));
+    select({"old.txt"});
+    log.clear();
+    desktop.answerQuestion(true);
+    commands->deleteFiles();
+    EXPECT_EQ("Deleting file /a/b/old.txt ok\r\n", log.text());
+}
+
 } // namespace
 } // namespace telvane

@@ -74,7 +74,8 @@ protected:
         tap = std::make_unique<TapPort>(*driver);
         session = std::make_unique<PhoneSession>(*tap, clock, log, listener);
         views = std::make_unique<BrowserViews>(ViewControls{tree, list, status, progress}, log, session->fs,
-                                               session->seems, session->files, session->info);
+                                               session->seems, session->files, session->info,
+                                               session->channel);
         tree.onSelectionChanged = [this] {
             if (views->treeMode()) views->showFolder();
         };

@@ -81,7 +81,7 @@ MainWindow::MainWindow(HINSTANCE instance, DevicePort& port, Clock& clock, Windo
       settings_(std::move(settings)),
       session_(port, clock, log_, notifier_),
       views_(ViewControls{tree_, list_, status_, progress_, &ansiText}, log_, session_.fs, session_.seems,
-             session_.files, session_.info),
+             session_.files, session_.info, session_.channel),
       tray_(shell) {}
 
 MainWindow::~MainWindow() {
