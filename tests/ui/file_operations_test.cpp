@@ -658,12 +658,6 @@ TEST_F(OperationsTest, RowsReadBeforeAReplug_EveryOperationRefusesThemUntilTheLi
     EXPECT_TRUE(desktop.questions().empty());
     EXPECT_EQ(0, driver->withPhone([](sim::VirtualPhone& phone) { return phone.fileSystem().find("f1")->attribute; }));
 
-    // Nothing selected is said as ever.
-    select({});
-    log.clear();
-    commands->downloadFiles();
-    EXPECT_EQ("No files selected.\r\n", log.text());
-
     // Read on this connection, the rows are good again.
     autoUpdate = 0;
     refresh();

@@ -485,6 +485,35 @@ TEST_F(WindowCommandsTest, PhoneReplacedDuringADeletesQuestion_DeletesNothingThe
     EXPECT_EQ((std::vector<std::string>{"gone.bin", "keep.bin"}), listColumn(dialog, 0));
 }
 
+TEST_F(WindowCommandsTest, RowsListedBeforeTheWatcherSawAReplug_AreRefusedUntilUpdateList) {
+    open(flatPhone(), false); // rows listed by "Update list"; no list is read on a connection
+    PhoneLink& link = window->session().link;
+    const auto generation = link.generation();
+    driver->unplug();
+    ASSERT_TRUE(pumpUntil(dialog, [&] { return statusPart(dialog, 0) == "Not connected"; }));
+    driver->plug();
+    ASSERT_TRUE(pumpUntil(dialog, [&] {
+        return statusPart(dialog, 0) == "Connected" && link.generation() == generation + 2;
+    }));
+    ASSERT_EQ((std::vector<std::string>{"gone.bin", "keep.bin"}), listColumn(dialog, 0));
+
+    select({"keep.bin"});
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+    const auto before = driver->commandCount();
+    command(IDC_DOWNLOAD_FILES);
+    EXPECT_EQ("The list is from an earlier connection: Update list first.\r\n", logText(dialog));
+    EXPECT_EQ(before, driver->commandCount());
+    EXPECT_TRUE(script.flags.empty()); // no save dialog
+
+    command(IDC_UPDATE_LIST);
+    select({"keep.bin"});
+    SetDlgItemTextA(dialog, IDC_LOG, "");
+    script.names.push_back(folder + "\\again.bin");
+    command(IDC_DOWNLOAD_FILES);
+    EXPECT_EQ("File download...keep.bin ok\r\n", logText(dialog));
+    EXPECT_EQ(pattern(1500, 1), readFile(folder + "\\again.bin"));
+}
+
 TEST_F(WindowCommandsTest, ListKeys_F5ReadsCtrlASelectsAllEnterAndDoubleClickDownloadDelDeletes) {
     open(flatPhone(), false);
     HWND list = GetDlgItem(dialog, IDC_LIST);
