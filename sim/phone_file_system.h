@@ -48,6 +48,7 @@ public:
     const std::vector<PhoneFile>& files() const { return files_; }
     const PhoneFile* find(std::string_view name) const;
     std::uint32_t freeSpace() const { return freeSpace_; }
+    void setFreeSpace(std::uint32_t bytes) { freeSpace_ = bytes; }
     std::size_t maxNameLength() const { return maxNameLength_; }
     // The open file's name, if one is open.
     std::optional<std::string> openName() const;

@@ -46,6 +46,7 @@ const char* commandStatusText(unsigned status) { return kStatusTexts[status & 0x
 
 int CommandTransport::sendCommand(std::uint16_t opcode, const std::uint8_t* payload, std::size_t payloadLength,
                                   std::uint8_t* reply, std::size_t replyCapacity, std::uint32_t& replyLength) {
+    lastAnswered_ = false;
     if (payloadLength > frame::kMaxPayload) return -1; // refused before anything is sent, silently
 
     // 1. Frame the command.
@@ -110,6 +111,7 @@ int CommandTransport::sendCommand(std::uint16_t opcode, const std::uint8_t* payl
     }
 
     // 6. The phone's status.
+    lastAnswered_ = true;
     const unsigned status = read_[reply::kStatusOffset] >> 4;
     if (status == kStatusDoneNoData) return 0;
     if (status == kStatusDoneWithData) {

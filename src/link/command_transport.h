@@ -62,6 +62,10 @@ public:
     int sendCommand(std::uint16_t opcode, const std::uint8_t* payload, std::size_t payloadLength,
                     std::uint8_t* reply, std::size_t replyCapacity, std::uint32_t& replyLength);
 
+    // After sendCommand: true when a whole reply to the command arrived, whatever status it
+    // carried; false when the exchange itself failed (nothing sent, no answer, a malformed one).
+    bool lastAnswered() const { return lastAnswered_; }
+
     // The sequence counter as it stands (the number the last command carried, before masking).
     std::uint16_t sequence() const { return sequence_; }
 
@@ -70,6 +74,7 @@ private:
     Clock& clock_;
     LogSink& log_;
     std::uint16_t sequence_ = 0;
+    bool lastAnswered_ = false;
     std::array<std::uint8_t, frame::kAreaSize> frame_{};
     std::array<std::uint8_t, frame::kPollAreaSize> poll_{};
     std::array<std::uint8_t, frame::kAreaSize> read_{};

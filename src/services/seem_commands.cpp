@@ -24,9 +24,11 @@ int SeemCommands::readSeem(std::uint16_t seemNumber, std::uint16_t record, std::
     // A reply without data reads as result code 0 and an empty record.
     std::uint32_t replyLength = 1;
     area_[0] = 0;
-    lastReadAnswered_ = false;
-    if (transport_.sendCommand(seem::kOpRead, header, sizeof header, area_.data(), area_.size(), replyLength) != 0)
+    if (transport_.sendCommand(seem::kOpRead, header, sizeof header, area_.data(), area_.size(), replyLength) != 0) {
+        // A phone status other than done is the phone's answer too: it has no such record to give.
+        lastReadAnswered_ = transport_.lastAnswered();
         return -1;
+    }
     lastReadAnswered_ = true;
     if (replyLength == 0 || area_[0] != 0) return -1;
     size = replyLength - 1;

@@ -44,8 +44,9 @@ public:
     // Reads a whole record. On success size is the record's size (0 for a record without data)
     // and its first min(size, destination.size()) bytes are in destination. 0 or -1.
     int readSeem(std::uint16_t seem, std::uint16_t record, std::span<std::uint8_t> destination, std::uint32_t& size);
-    // After readSeem: true when the phone answered (a -1 then means it has no such record),
-    // false when the exchange itself failed (the transaction has logged why).
+    // After readSeem: true when the phone answered, with data, a result code or a status (a -1
+    // then means it has no such record to give), false when the exchange itself failed (nothing
+    // came back, or nothing whole: the transaction has logged why).
     bool lastReadAnswered() const { return lastReadAnswered_; }
     // Writes `length` bytes of data at offset within a record. A length of 0 is sent as one byte
     // (0 when data is empty); a length the command frame cannot carry, or longer than data,

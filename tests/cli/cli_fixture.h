@@ -19,6 +19,21 @@
 
 namespace telvane::test {
 
+// The phone's port as the tool gets it, with every request shown to the test first.
+class WatchedPort final : public ForwardingPort {
+public:
+    WatchedPort(DevicePort& inner, std::function<void(std::span<const std::uint8_t>)>& watch)
+        : ForwardingPort(inner), watch_(watch) {}
+    RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
+                          std::span<std::uint8_t> output, std::uint32_t limitMs) override {
+        if (watch_) watch_(input);
+        return inner_.request(handle, code, input, output, limitMs);
+    }
+
+private:
+    std::function<void(std::span<const std::uint8_t>)>& watch_;
+};
+
 // telvane-cli runs in this process against a virtual phone that outlives them (as a phone
 // outlives the program's runs), on a clock whose sleeps take no time, in a folder of its own.
 class CliTest : public ::testing::Test {
@@ -53,13 +68,16 @@ protected:
                                         [this](const DeviceChoice&, const std::vector<std::string>&, LogSink&,
                                                std::string&) -> std::unique_ptr<DevicePort> {
                                             ++opens_;
-                                            return std::make_unique<ForwardingPort>(*driver_);
+                                            return std::make_unique<WatchedPort>(*driver_, onRequest_);
                                         });
         environment.defaultDevice = "virtual";
         environment.errIsTerminal = terminal_;
         environment.interrupted = &interrupted_;
+        environment.canAsk = true;
         environment.confirm = [this](const std::string& question) {
             questions_.push_back(question);
+            // Ctrl+C while the question is on the screen.
+            if (interruptOnQuestion_) interrupted_ = true;
             return answer_;
         };
         return cli::runCli(args, environment);
@@ -75,6 +93,9 @@ protected:
     int opens_ = 0;
     std::atomic<bool> interrupted_{false};
     bool answer_ = false;
+    bool interruptOnQuestion_ = false;
+    // Sees every driver request before the phone does (the command frames among them).
+    std::function<void(std::span<const std::uint8_t> input)> onRequest_;
     bool terminal_ = false; // stderr taken for a terminal
     std::vector<std::string> questions_;
 };

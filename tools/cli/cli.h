@@ -38,6 +38,8 @@ struct CliEnvironment {
     // Whether stderr shows progress (a terminal), and how a question is answered (false: no).
     bool errIsTerminal = false;
     std::function<bool(const std::string& question)> confirm;
+    // Whether a person is there to answer (a terminal): without one nothing is asked.
+    bool canAsk = false;
     // Set once the user has interrupted the program (Ctrl+C).
     const std::atomic<bool>* interrupted = nullptr;
     // Ends the process with a status (`watch` ends so: its watcher may wait on a phone that

@@ -8,6 +8,7 @@
 
 #include "tools/cli/cli_run.h"
 #include "tools/cli/pc_paths.h"
+#include "backup/pc_names.h"
 #include "session/pc_file_name.h"
 
 namespace telvane::cli {
@@ -136,17 +137,17 @@ void CliRun::getFiles() {
     }
     TransferProgress progress(environment_.err, environment_.errIsTerminal && !request_.quiet,
                               environment_.interrupted, bytesOf(chosen));
-    std::set<std::string> taken;
+    // Each file a PC name of its own, also where two names differ only in case or in
+    // characters the PC cannot hold (a:b, a_b, a?b): none is written over another.
+    backup::PcNameMap names("");
     for (const PhoneFileRecord* file : chosen) {
         if (interrupted()) return;
         stdfs::path target = output;
         if (intoFolder) {
             // The window's PC name: the name after the last folder, made one Windows can hold.
-            target = output / pcPath(latin1ToUtf8(pcFileName(file->name)));
-        }
-        if (!taken.insert(pathText(target)).second) {
-            fail(latin1ToUtf8(file->name), "another file of this command goes to " + pathText(target));
-            continue;
+            const std::size_t slash = file->name.rfind('/');
+            const std::string folder = slash == std::string::npos ? "" : file->name.substr(0, slash);
+            target = output / pcPath(names.pathFor(file->name, folder, true));
         }
         fetchFile(*file, target, request_.force, progress);
     }
@@ -171,11 +172,11 @@ void CliRun::getFolder() {
     const stdfs::path output = pcPath(request_.output.empty() ? "." : request_.output);
     TransferProgress progress(environment_.err, environment_.errIsTerminal && !request_.quiet,
                               environment_.interrupted, bytesOf(chosen));
+    backup::PcNameMap names("");
     for (const PhoneFileRecord* file : chosen) {
         if (interrupted()) return;
-        // The same names a backup gives, taken below the folder's parent.
-        const std::string relative = backupFilePath(file->name, parent, true).substr(6); // past "files/"
-        const stdfs::path target = output / pcPath(relative);
+        // The same names a backup gives, taken below the folder's parent, none shared.
+        const stdfs::path target = output / pcPath(names.pathFor(file->name, parent, true));
         std::error_code error;
         stdfs::create_directories(target.parent_path(), error);
         fetchFile(*file, target, request_.force, progress);
@@ -206,12 +207,14 @@ void CliRun::putFiles() {
     for (const std::string& pcName : request_.names) {
         if (interrupted()) return;
         const stdfs::path path = pcPath(pcName);
-        std::vector<std::uint8_t> bytes;
         if (isFolder(path)) {
             fail(pcName, "a folder: give files");
             continue;
         }
-        if (!readPcFile(path, 0xFFFFFFFFu, bytes)) {
+        // Its size from the file system: nothing is read before the phone is known to take it.
+        std::error_code sizeError;
+        const std::uintmax_t size = stdfs::file_size(backup::osPath(path), sizeError);
+        if (sizeError) {
             fail(pcName, pcPathExists(path) ? "cannot read it" : "no such PC file");
             continue;
         }
@@ -227,19 +230,22 @@ void CliRun::putFiles() {
                 say("skipped " + latin1ToUtf8(phoneName) + " (on the phone already)");
                 continue;
             }
-            if (!environment_.confirm || !environment_.confirm("Replace " + latin1ToUtf8(phoneName) + " on the phone?")) {
+            const bool yes =
+                environment_.confirm && environment_.confirm("Replace " + latin1ToUtf8(phoneName) + " on the phone?");
+            // Ctrl+C at the question is a no, and the end of the command.
+            if (interrupted()) return;
+            if (!yes) {
                 fail(latin1ToUtf8(phoneName), "on the phone already (--force replaces it, --skip-existing skips it)");
                 continue;
             }
         }
         // The room a replaced file leaves counts too.
         const std::uint64_t room = std::uint64_t{freeSpace} + (existing ? existing->size : 0);
-        if (bytes.size() >= room) {
+        if (size >= room) {
             fail(latin1ToUtf8(phoneName), "file size invalid (" + std::to_string(freeSpace) + " bytes free)");
             continue;
         }
-        if (storeFile(phoneName, bytes, 0, progress))
-            freeSpace = static_cast<std::uint32_t>(room - bytes.size());
+        if (storeFile(phoneName, path, progress)) freeSpace = static_cast<std::uint32_t>(room - size);
     }
 }
 
@@ -257,7 +263,9 @@ void CliRun::removeFiles() {
         if (!request_.yes) {
             std::string question = kDeleteQuestion;
             question.replace(question.find("%s"), 2, shown);
-            if (!environment_.confirm || !environment_.confirm(question)) {
+            const bool yes = environment_.confirm && environment_.confirm(question);
+            if (interrupted()) return;
+            if (!yes) {
                 fail(shown, "not deleted (-y deletes without asking)");
                 continue;
             }

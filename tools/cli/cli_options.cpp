@@ -113,9 +113,14 @@ ParseOutcome parseCliArguments(const std::vector<std::string>& args, CliRequest&
     backup->add_option("DIR", request.directory, "the backup folder")->required();
     auto* seemsOption = backup->add_option("--seems", backupRange, "FROM-TO (default 0000-0300)");
     backup->add_flag("--no-seems", noSeems, "no seem records")->excludes(seemsOption);
+    backup->add_flag("--other-phone", request.otherPhone, "back up into a folder holding another phone's backup");
+    backup->add_option("--keep", request.keep, "keep the newest N backups in DIR (default: all)")
+        ->check(CLI::PositiveNumber);
 
     auto* verify = app.add_subcommand("verify", "compare a backup with the phone, byte for byte");
     verify->add_option("DIR", request.directory, "the backup folder")->required();
+    verify->add_flag("--offline", request.offline, "check the backup's files against its hashes, with no phone");
+    verify->add_option("--snapshot", request.snapshot, "the backup in DIR to check (default: the newest)");
 
     auto* restore = app.add_subcommand("restore", "put a backup back on the phone");
     restore->add_option("DIR", request.directory, "the backup folder")->required();
@@ -124,6 +129,8 @@ ParseOutcome parseCliArguments(const std::vector<std::string>& args, CliRequest&
     filesOnly->excludes(seemsOnly);
     restore->add_flag("--dry-run", request.dryRun, "print what would change, change nothing");
     restore->add_flag("--force", request.force, "replace phone files without asking");
+    restore->add_flag("--other-phone", request.otherPhone, "restore another phone's backup onto this phone");
+    restore->add_option("--snapshot", request.snapshot, "the backup in DIR to restore (default: the newest)");
 
     app.add_subcommand("suspend", "suspend the phone");
     app.add_subcommand("restart", "restart the phone");

@@ -31,6 +31,10 @@ struct CliRequest {
     bool filesOnly = false;         // restore --files-only
     bool seemsOnly = false;         // restore --seems-only
     bool withSeems = true;          // backup (--no-seems clears it)
+    bool otherPhone = false;        // backup, restore: a folder of another phone's backup
+    std::size_t keep = 0;           // backup --keep N (0: every backup kept)
+    bool offline = false;           // verify --offline
+    std::string snapshot;           // verify, restore --snapshot NAME
     std::uint32_t attribute = 0;    // attr VALUE
     std::uint16_t seemFrom = 0;     // seem get FROM[-TO], backup --seems FROM-TO
     std::uint16_t seemTo = 0x0300;

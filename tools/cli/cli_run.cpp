@@ -12,9 +12,6 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-constexpr std::uint32_t kNoSize = 0xFFFFFFFF;
-
-// A download's bytes into its temporary PC file.
 class PartialFileSink final : public ByteSink {
 public:
     explicit PartialFileSink(PartialFile& file) : file_(file) {}
@@ -23,28 +20,6 @@ public:
 private:
     PartialFile& file_;
 };
-
-const char* transferText(TransferOutcome outcome) {
-    switch (outcome) {
-    case TransferOutcome::Done:
-        return "ok";
-    case TransferOutcome::OpenFailed:
-        return "cannot open file";
-    case TransferOutcome::SeekFailed:
-        return "cannot seek to zero";
-    case TransferOutcome::ReadFailed:
-        return "cannot read file";
-    case TransferOutcome::WriteFailed:
-        return "cannot write file";
-    case TransferOutcome::CloseFailed:
-        return "cannot close file";
-    case TransferOutcome::SinkFailed:
-        return "cannot write";
-    case TransferOutcome::Stopped:
-        return "Canceled.";
-    }
-    return "failed";
-}
 
 } // namespace
 
@@ -85,6 +60,11 @@ int CliRun::execute() {
     if (request_.command == "watch") {
         watch();
         return kExitDone;
+    }
+    if (request_.command == "verify" && request_.offline) {
+        // The folder against its own hashes: no phone is needed.
+        verifyOffline();
+        return failures_.empty() ? kExitDone : kExitFailed;
     }
     const std::uint32_t waitMs = request_.waitSeconds > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : request_.waitSeconds * 1000;
     if (!session_.connect(waitMs, [this] { return interrupted(); })) {
@@ -169,18 +149,9 @@ bool CliRun::readIdentity() {
 
 bool CliRun::readList() {
     const std::size_t mark = log_.mark();
-    NullProgress progress;
-    files_.clear();
-    if (session_.files.readFileList(session_.fs, progress) != 0) {
+    if (!phone_.readList(files_)) {
         fail("file list", withCause("Receiving file list... Fail!", mark));
         return false;
-    }
-    for (std::uint32_t i = 0; i < session_.files.count(); ++i) {
-        const FileEntry entry = session_.files.entry(i);
-        if (!entry) continue;
-        const std::uint32_t both = entryAttributes32(entry);
-        files_.push_back(PhoneFileRecord{std::string(entryName(entry)), static_cast<std::uint16_t>(both & 0xFFFF),
-                                         static_cast<std::uint16_t>(both >> 16), entrySize(entry)});
     }
     return true;
 }
@@ -220,13 +191,12 @@ std::string CliRun::withCause(const std::string& why, std::size_t mark) const {
 }
 
 TransferOutcome CliRun::readFile(const PhoneFileRecord& file, ByteSink& sink, TransferProgress& progress) {
-    if (file.size == 0) return TransferOutcome::Done;
-    return readPhoneFile(session_.fs, session_.clock, file.name, file.attribute, file.size, sink, &progress);
+    return phone_.readFile(file, sink, &progress);
 }
 
 bool CliRun::fetchFile(const PhoneFileRecord& file, const stdfs::path& target, bool replace, TransferProgress& progress) {
     const std::string shown = latin1ToUtf8(file.name);
-    if (file.size == kNoSize) {
+    if (file.size == backup::kNoSize) {
         fail(shown, "file size invalid");
         return false;
     }
@@ -245,7 +215,7 @@ bool CliRun::fetchFile(const PhoneFileRecord& file, const stdfs::path& target, b
     const TransferOutcome outcome = readFile(file, sink, progress);
     progress.endFile();
     if (outcome != TransferOutcome::Done) {
-        if (outcome != TransferOutcome::Stopped) fail(shown, withCause(transferText(outcome), mark));
+        if (outcome != TransferOutcome::Stopped) fail(shown, withCause(backup::transferFailureText(outcome), mark));
         return false;
     }
     if (!partial.commit(replace)) {
@@ -256,34 +226,51 @@ bool CliRun::fetchFile(const PhoneFileRecord& file, const stdfs::path& target, b
     return true;
 }
 
-bool CliRun::storeFile(const std::string& name, const std::vector<std::uint8_t>& bytes, std::uint16_t attribute,
-                       TransferProgress& progress) {
+namespace {
+
+// A PC file read piece by piece into the phone: a file of any size costs one piece of memory.
+class PcFileSource final : public backup::ByteSource {
+public:
+    explicit PcFileSource(backup::PcFileReader& reader) : reader_(reader) {}
+    bool read(std::span<std::uint8_t> bytes) override {
+        const auto n = reader_.read(bytes);
+        return n && *n == bytes.size();
+    }
+
+private:
+    backup::PcFileReader& reader_;
+};
+
+} // namespace
+
+bool CliRun::storeFile(const std::string& name, const stdfs::path& pcFile, TransferProgress& progress) {
     const std::string shown = latin1ToUtf8(name);
-    const std::uint32_t entrySize = session_.files.recordSize();
-    if (entrySize != 0 && name.size() > entrySize - telvane::fs::kNameOverhead) {
-        fail(shown, "name longer than the phone's " + std::to_string(entrySize - telvane::fs::kNameOverhead) + " bytes");
+    const std::size_t longest = phone_.longestName();
+    if (longest != 0 && name.size() > longest) {
+        fail(shown, "name longer than the phone's " + std::to_string(longest) + " bytes");
         return false;
     }
+    backup::PcFileReader reader;
+    if (!reader.open(pcFile) || reader.size() > 0xFFFFFFFEu) {
+        fail(shown, "cannot read " + pathText(pcFile));
+        return false;
+    }
+    PcFileSource source(reader);
     const std::size_t mark = log_.mark();
-    progress.beginFile(shown, bytes.size());
-    const TransferOutcome outcome = writePhoneFile(session_.fs, name, bytes, &progress);
+    progress.beginFile(shown, reader.size());
+    const TransferOutcome outcome =
+        phone_.writeFile(name, source, static_cast<std::uint32_t>(reader.size()), &progress);
     progress.endFile();
     if (outcome == TransferOutcome::Stopped) {
-        // What arrived is not the PC's file: it does not stay on the phone.
-        session_.fs.FsDelete(name);
+        // The phone has no rename: what arrived stays, and is said to be incomplete.
+        fail(shown, "cut short on the phone: put it again to complete it");
         return false;
     }
     if (outcome != TransferOutcome::Done) {
-        fail(shown, withCause(transferText(outcome), mark));
+        fail(shown, withCause(outcome == TransferOutcome::SinkFailed ? "cannot read " + pathText(pcFile)
+                                                                     : backup::transferFailureText(outcome),
+                              mark));
         return false;
-    }
-    // Opening a phone file with an attribute value gives the file that attribute.
-    if (attribute != 0) {
-        if (session_.fs.FsOpen(name, attribute) != 0) {
-            fail(shown, withCause("cannot set its attribute", mark));
-            return false;
-        }
-        session_.fs.FsClose();
     }
     succeeded();
     return true;
@@ -309,20 +296,7 @@ bool CliRun::readSeemRange(std::uint16_t from, std::uint16_t to, const SeemLabel
 }
 
 SeemRead CliRun::readSeemRecord(std::uint16_t seem, std::uint16_t record, std::vector<std::uint8_t>& bytes) {
-    bytes.assign(seem::kAreaSize, 0);
-    std::uint32_t size = 0;
-    if (session_.seems.readSeem(seem, record, bytes, size) != 0) {
-        bytes.clear();
-        // Only a phone that answered says the record is not there: a failed exchange must not
-        // pass for an absent record, or a backup would leave it out without a word.
-        return session_.seems.lastReadAnswered() ? SeemRead::Absent : SeemRead::Failed;
-    }
-    if (size > bytes.size()) {
-        bytes.clear();
-        return SeemRead::Failed;
-    }
-    bytes.resize(size);
-    return size == 0 ? SeemRead::Absent : SeemRead::Read;
+    return phone_.readSeem(seem, record, bytes);
 }
 
 } // namespace telvane::cli

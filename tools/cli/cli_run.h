@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,22 +12,15 @@
 #include "tools/cli/cli.h"
 #include "tools/cli/cli_log.h"
 #include "tools/cli/cli_request.h"
-#include "tools/cli/manifest.h"
+#include "backup/backup_reporter.h"
+#include "backup/phone_files.h"
+#include "backup/phone_match.h"
 #include "tools/cli/transfer_progress.h"
 
 namespace telvane::cli {
 
-// A phone file as the list gave it, copied out of the list's block.
-struct PhoneFileRecord {
-    std::string name; // as the phone has it (8-bit)
-    std::uint16_t attribute = 0;
-    std::uint16_t second = 0;
-    std::uint32_t size = 0;
-    std::uint32_t attributes32() const { return std::uint32_t{attribute} | (std::uint32_t{second} << 16); }
-};
-
-// One seem record's bytes as the phone holds them now.
-enum class SeemRead { Read, Absent, Failed };
+using backup::PhoneFileRecord;
+using backup::SeemRead;
 
 // One command against one phone: the session, the phone's identity and list, and the tally of
 // what failed. The commands live in cli_commands.cpp and cli_backup.cpp.
@@ -57,9 +51,8 @@ private:
                    TransferProgress& progress);
     // Reads a phone file into a sink (size 0 reads nothing); why is set on failure.
     TransferOutcome readFile(const PhoneFileRecord& file, ByteSink& sink, TransferProgress& progress);
-    // Writes bytes as a phone file and gives it the attribute; false (reported) on failure.
-    bool storeFile(const std::string& name, const std::vector<std::uint8_t>& bytes, std::uint16_t attribute,
-                   TransferProgress& progress);
+    // Writes a PC file as a phone file, piece by piece; false (reported) on failure.
+    bool storeFile(const std::string& name, const std::filesystem::path& pcFile, TransferProgress& progress);
     SeemRead readSeemRecord(std::uint16_t seem, std::uint16_t record, std::vector<std::uint8_t>& bytes);
     using SeemLabel = std::function<std::string(std::uint16_t seem, std::uint16_t record)>;
     using SeemTaker = std::function<void(std::uint16_t seem, std::uint16_t record, const std::vector<std::uint8_t>&)>;
@@ -88,19 +81,21 @@ private:
     void control(bool suspend);
     void watch();
 
-    // --- whole-phone commands (cli_backup.cpp)
-    // The manifest of a backup folder; false (reported) when there is none to trust.
-    bool loadManifest(const std::filesystem::path& folder, Manifest& manifest);
-    // A backup of the phone attached: the same model and volume.
-    bool isThisPhone(const Manifest& manifest) const;
+    // --- whole-phone commands (cli_backup.cpp): the backup layer's, with the tool's output
     void backup();
     void verify();
+    void verifyOffline();
     void restore();
+    backup::PhoneIdentity identity() const { return {model_, volume_, tree_}; }
+    // The backup layer's reporter for this run; findings, when given, prefixes what a check
+    // finds, printed on stdout instead of failing on stderr.
+    std::unique_ptr<backup::BackupReporter> reporter(bool showProgress, const std::string& findings = "");
 
     const CliRequest& request_;
     CliEnvironment& environment_;
     CliLog& log_;
     PhoneSession session_;
+    backup::PhoneFiles phone_{session_};
     std::vector<PhoneFileRecord> files_;
     bool tree_ = false;
     std::string volume_;

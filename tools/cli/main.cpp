@@ -13,7 +13,10 @@
 #include "platform/win32/console_code_page.h"
 #include "platform/win32/timer_resolution.h"
 #else
+#include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 #include "common/clock.h"
@@ -35,6 +38,30 @@ bool isTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 #else
     return isatty(fileno(stream)) != 0;
+#endif
+}
+
+// One line typed at a question. False at its end, or once Ctrl+C was pressed: the question then
+// ends at once, answered no.
+bool readAnswer(std::string& answer) {
+#ifdef _WIN32
+    // Ctrl+C ends a console read with nothing read.
+    return static_cast<bool>(std::getline(std::cin, answer)) && !interrupted.load();
+#else
+    answer.clear();
+    for (;;) {
+        if (interrupted.load()) return false;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&input, 1, 100);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        if (c == '\n') return !interrupted.load();
+        answer.push_back(c);
+    }
 #endif
 }
 
@@ -64,12 +91,16 @@ int run(const std::vector<std::string>& args) {
         environment.defaultDevice = device;
     environment.errIsTerminal = isTerminal(stderr);
     const bool askable = isTerminal(stdin);
+    environment.canAsk = askable;
     environment.confirm = [askable](const std::string& question) {
         // Without a terminal to answer, nothing is replaced or deleted that was not asked for.
         if (!askable) return false;
         std::cerr << question << " [y/N] " << std::flush;
         std::string answer;
-        if (!std::getline(std::cin, answer)) return false;
+        if (!readAnswer(answer)) {
+            std::cerr << "\n";
+            return false;
+        }
         return answer == "y" || answer == "Y" || answer == "yes";
     };
     environment.interrupted = &interrupted;

@@ -18,6 +18,8 @@ public:
     TransferProgress(std::ostream& err, bool show, const std::atomic<bool>* interrupted, std::uint64_t totalBytes);
     ~TransferProgress() override { clear(); }
 
+    // What the command moves in all, once it is known.
+    void setTotal(std::uint64_t totalBytes) { total_ = totalBytes; }
     void beginFile(const std::string& name, std::uint64_t size);
     // The file's bytes count as done whether it moved or not (skipped, failed part-way).
     void endFile();

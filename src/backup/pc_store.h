@@ -1,0 +1,90 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace telvane::backup {
+
+// Phone names are 8-bit texts; on the PC and in manifests they are UTF-8, each byte read as the
+// Latin-1 character of its value, so every name has one PC spelling and back.
+std::string latin1ToUtf8(std::string_view text);
+// Nothing for a text that is not UTF-8 of characters up to U+00FF.
+std::optional<std::string> utf8ToLatin1(std::string_view text);
+
+// A PC path from UTF-8 text, and back (with '/' between folders).
+std::filesystem::path pcPath(std::string_view utf8);
+std::string pathText(const std::filesystem::path& path);
+
+// The form of a path the file functions take: on Windows an absolute path in the long form, so
+// a backup's deep folders are not cut off at 260 characters; elsewhere the path itself.
+std::filesystem::path osPath(const std::filesystem::path& path);
+
+// A PC file created new and written; finish() puts its bytes on the disk before anyone relies
+// on them. Closed (and left as it is) when dropped unfinished.
+class PcFileWriter {
+public:
+    PcFileWriter() = default;
+    ~PcFileWriter();
+    PcFileWriter(const PcFileWriter&) = delete;
+    PcFileWriter& operator=(const PcFileWriter&) = delete;
+
+    // Creates the file; false when a file of that name exists or it cannot be created.
+    bool create(const std::filesystem::path& path);
+    bool write(std::span<const std::uint8_t> bytes);
+    // Flushes the file to the disk and closes it; false when anything failed since create().
+    bool finish();
+
+private:
+    int fd_ = -1;
+    bool failed_ = false;
+};
+
+// An existing PC file read piece by piece.
+class PcFileReader {
+public:
+    PcFileReader() = default;
+    ~PcFileReader();
+    PcFileReader(const PcFileReader&) = delete;
+    PcFileReader& operator=(const PcFileReader&) = delete;
+
+    // Opens a regular file for reading; false when it is not one or cannot be opened.
+    bool open(const std::filesystem::path& path);
+    std::uint64_t size() const { return size_; }
+    // Fills as much of bytes as the file has left; the count read, or nothing on a read error.
+    std::optional<std::size_t> read(std::span<std::uint8_t> bytes);
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+// A PC file's size and SHA-256, read piece by piece. Nothing when it cannot be read whole.
+struct PcFileDigest {
+    std::uint64_t size = 0;
+    std::string sha256;
+};
+std::optional<PcFileDigest> digestPcFile(const std::filesystem::path& path);
+
+// Puts a folder's entries (a rename into it, a new file) on the disk. True where the system
+// has no such step.
+bool syncFolder(const std::filesystem::path& folder);
+
+// A whole small file (manifests, journals) as text, at most limit bytes.
+std::optional<std::string> readTextFile(const std::filesystem::path& path, std::uint64_t limit);
+
+// Writes text as a new file at path through a temporary name beside it, flushed and then renamed,
+// so the path holds the whole text or nothing. Fails when path exists.
+bool publishTextFile(const std::filesystem::path& path, std::string_view text);
+
+// True when something (a file, a folder, a link) stands at path.
+bool pcPathExists(const std::filesystem::path& path);
+bool isPcFolder(const std::filesystem::path& path);
+
+// A name no file of this process or another has used in folder: for a temporary file that must
+// never be mistaken for, or overwrite, anything else.
+std::string uniqueTemporaryName(std::string_view prefix);
+
+} // namespace telvane::backup
