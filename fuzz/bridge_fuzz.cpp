@@ -26,7 +26,7 @@ std::vector<Request> probes(std::uint32_t capacity) {
     IoctlRequest ioctl;
     ioctl.capacity = capacity;
     return {ModemPortRequest{}, ModemWriteRequest{}, ListInterfacesRequest{}, OpenRequest{},
-            ioctl,              CloseRequest{},      WaitRemovalRequest{}};
+            ioctl,              CloseRequest{},      WaitRemovalRequest{},    HelloRequest{}};
 }
 
 } // namespace

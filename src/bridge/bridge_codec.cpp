@@ -49,6 +49,16 @@ std::string readStr(ByteReader& r) {
     return std::string(b.begin(), b.end());
 }
 
+void writeBe64(BodyWriter& w, std::uint64_t v) {
+    w.be32(static_cast<std::uint32_t>(v >> 32));
+    w.be32(static_cast<std::uint32_t>(v));
+}
+
+std::uint64_t readBe64(ByteReader& r) {
+    const std::uint64_t high = r.be32();
+    return (high << 32) | r.be32();
+}
+
 std::vector<std::uint8_t> readBlob(ByteReader& r) {
     const std::uint32_t n = r.be32();
     auto b = r.bytes(n); // checked against what is there before anything is copied
@@ -116,6 +126,9 @@ std::optional<std::vector<std::uint8_t>> encodeRequest(const Request& request) {
         w.be32(r->handle);
     } else if (auto* r = std::get_if<WaitRemovalRequest>(&request)) {
         w.str(r->path);
+    } else if (auto* r = std::get_if<HelloRequest>(&request)) {
+        writeBe64(w, r->clientId);
+        w.be32(r->answerWithinMs);
     } // ModemPort and ListInterfaces have no body
     return w.message(typeCode(typeOf(request)));
 }
@@ -148,6 +161,12 @@ std::optional<Request> decodeRequest(std::uint8_t type, std::span<const std::uin
         return whole<Request>(r, CloseRequest{r.be32()});
     case MessageType::WaitRemoval:
         return whole<Request>(r, WaitRemovalRequest{readStr(r)});
+    case MessageType::Hello: {
+        HelloRequest m;
+        m.clientId = readBe64(r);
+        m.answerWithinMs = r.be32();
+        return whole<Request>(r, m);
+    }
     }
     return std::nullopt; // unknown TYPE
 }
@@ -163,11 +182,13 @@ std::optional<std::vector<std::uint8_t>> encodeResponse(const Response& response
         w.be16(static_cast<std::uint16_t>(r->paths.size()));
         for (const auto& p : r->paths) w.str(p);
     } else if (auto* r = std::get_if<OpenResponse>(&response)) {
+        if (r->inUse && r->handle != 0) return std::nullopt; // an interface in use was not opened
         w.be32(r->handle);
+        if (r->inUse) w.u8(1);
     } else if (auto* r = std::get_if<IoctlResponse>(&response)) {
         w.u8(static_cast<std::uint8_t>(r->outcome));
         w.blob(r->output);
-    } // Close and WaitRemoval answer with no body
+    } // Close, WaitRemoval and Hello answer with no body
     return w.message(static_cast<std::uint8_t>((response.index() + 1) | kResponseBit));
 }
 
@@ -191,8 +212,14 @@ std::optional<Response> decodeResponse(const Request& request, std::uint8_t type
         for (std::uint16_t i = 0; i < n && r.ok(); ++i) m.paths.push_back(readStr(r));
         return whole<Response>(r, std::move(m));
     }
-    case MessageType::Open:
-        return whole<Response>(r, OpenResponse{r.be32()});
+    case MessageType::Open: {
+        OpenResponse m{r.be32(), false};
+        if (r.remaining() == 0) return whole<Response>(r, m);
+        // The in-use mark: exactly one byte, 1, after handle 0.
+        m.inUse = r.u8() == 1;
+        if (!m.inUse || m.handle != 0) return std::nullopt;
+        return whole<Response>(r, m);
+    }
     case MessageType::Ioctl: {
         const std::uint8_t outcome = r.u8();
         const std::uint32_t n = r.be32();
@@ -207,6 +234,8 @@ std::optional<Response> decodeResponse(const Request& request, std::uint8_t type
         return whole<Response>(r, CloseResponse{});
     case MessageType::WaitRemoval:
         return whole<Response>(r, WaitRemovalResponse{});
+    case MessageType::Hello:
+        return whole<Response>(r, HelloResponse{});
     }
     return std::nullopt;
 }

@@ -19,6 +19,9 @@ constexpr std::uint8_t kResponseBit = 0x80;
 constexpr std::uint8_t kErrorType = 0xFF;
 // The most output an Ioctl response can carry: LENGTH less TYPE, outcome and the blob's count.
 constexpr std::uint32_t kMaxIoctlOutput = kMaxMessageLength - 1 - 1 - 4;
+// The longest a server holds an Open of an interface another client has before it answers
+// that the interface is in use; never more than half the wait the client said hello with.
+constexpr std::uint32_t kOpenWaitMs = 3000;
 
 enum class MessageType : std::uint8_t {
     ModemPort = 0x01,
@@ -28,6 +31,7 @@ enum class MessageType : std::uint8_t {
     Ioctl = 0x05,
     Close = 0x06,
     WaitRemoval = 0x07,
+    Hello = 0x08,
 };
 
 enum class IoctlOutcome : std::uint8_t { Completed = 0, TimedOut = 1, Failed = 2 };
@@ -64,9 +68,18 @@ struct WaitRemovalRequest {
     std::string path;
     bool operator==(const WaitRemovalRequest&) const = default;
 };
+// The first message of a client's every connection: which client program it belongs to (a
+// random id of the client's own), so that the server treats all its connections as one, and
+// how long the client waits for an answer, so that the server answers within it.
+// BODY: u64 clientId, u32 answerWithinMs.
+struct HelloRequest {
+    std::uint64_t clientId = 0;
+    std::uint32_t answerWithinMs = 0;
+    bool operator==(const HelloRequest&) const = default;
+};
 // Alternatives in TYPE order, so index + 1 is the TYPE.
 using Request = std::variant<ModemPortRequest, ModemWriteRequest, ListInterfacesRequest, OpenRequest, IoctlRequest,
-                             CloseRequest, WaitRemovalRequest>;
+                             CloseRequest, WaitRemovalRequest, HelloRequest>;
 
 // --- Responses (TYPE = request TYPE | 0x80)
 struct ModemPortResponse {
@@ -81,8 +94,11 @@ struct ListInterfacesResponse {
     std::vector<std::string> paths;
     bool operator==(const ListInterfacesResponse&) const = default;
 };
+// BODY: u32 handle; when another client holds the interface, handle 0 followed by a u8 1. A
+// client from before that byte reads such an answer as malformed, that is as a failed Open.
 struct OpenResponse {
     std::uint32_t handle = 0; // 0 when it cannot be opened
+    bool inUse = false;       // not opened because another client holds the interface
     bool operator==(const OpenResponse&) const = default;
 };
 struct IoctlResponse {
@@ -96,8 +112,11 @@ struct CloseResponse {
 struct WaitRemovalResponse {
     bool operator==(const WaitRemovalResponse&) const = default;
 };
+struct HelloResponse {
+    bool operator==(const HelloResponse&) const = default;
+};
 using Response = std::variant<ModemPortResponse, ModemWriteResponse, ListInterfacesResponse, OpenResponse,
-                              IoctlResponse, CloseResponse, WaitRemovalResponse>;
+                              IoctlResponse, CloseResponse, WaitRemovalResponse, HelloResponse>;
 
 MessageType typeOf(const Request& request);
 

@@ -29,6 +29,7 @@ Bytes goodAnswer(std::uint8_t type) {
     case MessageType::Ioctl: return *encodeResponse(IoctlResponse{IoctlOutcome::Completed, {1, 2, 3}});
     case MessageType::Close: return *encodeResponse(CloseResponse{});
     case MessageType::WaitRemoval: return *encodeResponse(WaitRemovalResponse{});
+    case MessageType::Hello: return *encodeResponse(HelloResponse{});
     }
     return {};
 }

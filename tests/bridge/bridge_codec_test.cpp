@@ -42,6 +42,7 @@ TEST(BridgeCodec, EveryRequest_RoundTrips) {
         sampleIoctl(),
         CloseRequest{0xFFFFFFFF},
         WaitRemovalRequest{""},
+        HelloRequest{0xFEDCBA9876543210, 5000},
     };
     for (const auto& request : requests) {
         auto bytes = encodeRequest(request);
@@ -60,8 +61,10 @@ TEST(BridgeCodec, EveryResponse_RoundTripsAgainstItsRequest) {
         {OpenRequest{}, OpenResponse{0x01020304}},
         {sampleIoctl(), IoctlResponse{IoctlOutcome::Completed, Bytes(4101, 0x5A)}},
         {sampleIoctl(), IoctlResponse{IoctlOutcome::TimedOut, {}}},
+        {OpenRequest{}, OpenResponse{0, true}},
         {CloseRequest{}, CloseResponse{}},
         {WaitRemovalRequest{}, WaitRemovalResponse{}},
+        {HelloRequest{}, HelloResponse{}},
     };
     for (const auto& [request, response] : pairs) {
         auto bytes = encodeResponse(response);
@@ -79,6 +82,20 @@ TEST(BridgeCodec, IoctlRequest_HasTheAgreedLayout) {
                             0, 0, 0, 2, 0xC1, 0x00};             // blob
     EXPECT_EQ(expected, encodeRequest(IoctlRequest{7, 0x80002014, 4101, 40000, {0xC1, 0x00}}));
     EXPECT_EQ(Bytes({0, 0, 0, 7, 0x83, 0, 1, 0, 2, 'p', '1'}), encodeResponse(ListInterfacesResponse{{"p1"}}));
+}
+
+TEST(BridgeCodec, HelloAndInUse_HaveTheAgreedLayout) {
+    EXPECT_EQ(Bytes({0, 0, 0, 0x0D, 0x08, 1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0x13, 0x88}),
+              encodeRequest(HelloRequest{0x0102030405060708, 5000}));
+    EXPECT_EQ(Bytes({0, 0, 0, 1, 0x88}), encodeResponse(HelloResponse{}));
+    EXPECT_EQ(Bytes({0, 0, 0, 5, 0x84, 0, 0, 0, 9}), encodeResponse(OpenResponse{9}));
+    EXPECT_EQ(Bytes({0, 0, 0, 6, 0x84, 0, 0, 0, 0, 1}), encodeResponse(OpenResponse{0, true}));
+    // An interface in use was not opened: no handle goes with the mark.
+    EXPECT_FALSE(encodeResponse(OpenResponse{9, true}));
+    EXPECT_FALSE(asResponse(OpenRequest{}, message(0x84, {0, 0, 0, 9, 1})));
+    EXPECT_FALSE(asResponse(OpenRequest{}, message(0x84, {0, 0, 0, 0, 0}))); // a mark is 1 or absent
+    EXPECT_FALSE(asResponse(OpenRequest{}, message(0x84, {0, 0, 0, 0, 2})));
+    EXPECT_FALSE(asResponse(OpenRequest{}, message(0x84, {0, 0, 0, 0, 1, 1})));
 }
 
 TEST(BridgeCodec, Framing_BoundsLengthAndWaitsForWholeMessages) {
@@ -106,7 +123,8 @@ TEST(BridgeCodec, MalformedRequests_AreRefused) {
     EXPECT_FALSE(asRequest(message(0x01, {0})));                // ModemPort takes no body
     EXPECT_FALSE(asRequest(message(0x04, {0, 5, 'a', 'b'})));   // str longer than what follows
     EXPECT_FALSE(asRequest(message(0x02, {0, 0, 0xFF, 0xFF, 0xFF, 0xFF}))); // blob count beyond the body
-    EXPECT_FALSE(asRequest(message(0x08)));                     // unknown TYPE
+    EXPECT_FALSE(asRequest(message(0x09)));                     // unknown TYPE
+    EXPECT_FALSE(asRequest(message(0x08, Bytes(11, 0))));       // Hello missing a byte
     EXPECT_FALSE(asRequest(message(0x81)));                     // a response is no request
     EXPECT_FALSE(asRequest(message(0x00)));
 }
