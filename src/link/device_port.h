@@ -24,6 +24,18 @@ struct RequestResult {
     std::size_t outputLength = 0; // meaningful only when Completed; never above the output's size
 };
 
+// How an attempt to open an interface ended.
+enum class OpenOutcome {
+    Opened,
+    Failed, // absent, refused, or for a reason the port cannot tell
+    InUse,  // another program holds the interface
+};
+
+struct OpenResult {
+    DeviceHandle handle = 0; // 0 unless Opened
+    OpenOutcome outcome = OpenOutcome::Failed;
+};
+
 // Everything the link needs of the platform and the phone maker's driver. One implementation
 // per platform (Win32), one for the in-process virtual phone and one for the TCP bridge.
 // Unless said otherwise an operation may be called from any thread; the link serialises
@@ -40,6 +52,12 @@ public:
     virtual std::vector<std::string> listInterfaces() = 0;
     // Opens an interface by its device path; 0 when it cannot be opened.
     virtual DeviceHandle open(const std::string& path) = 0;
+    // open() that also tells an interface held by another program from other failures. Ports
+    // that cannot tell them apart keep this one, which calls open().
+    virtual OpenResult tryOpen(const std::string& path) {
+        const DeviceHandle handle = open(path);
+        return {handle, handle != 0 ? OpenOutcome::Opened : OpenOutcome::Failed};
+    }
     // One driver request: code, input bytes, room for the answer, time limit.
     virtual RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                                   std::span<std::uint8_t> output, std::uint32_t limitMs) = 0;

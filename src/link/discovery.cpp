@@ -26,20 +26,28 @@ int switchModemToP2k(DevicePort& port, const std::string& name) {
     return port.writeModem(name, std::span<const std::uint8_t>(bytes, std::strlen(kModeSwitchCommand))) ? 0 : -1;
 }
 
-void findPhoneInterface(DevicePort& port, PhoneLink& link, UsbChannel& channel) {
+InterfaceSearch findPhoneInterface(DevicePort& port, PhoneLink& link, UsbChannel& channel) {
+    bool inUse = false;
     for (const std::string& path : port.listInterfaces()) {
         // Probed on a handle of our own: a command in flight must never find a foreign interface
         // (or one not yet recognised) in the link.
-        const DeviceHandle probe = port.open(path);
-        if (probe == 0) continue;
-        std::array<char, UsbChannel::kInterfaceStringBufferSize> name{};
-        if (channel.readInterfaceString(probe, 2, name) == 0 && std::strcmp(name.data(), kCommandInterfaceName) == 0) {
-            std::lock_guard<std::mutex> lock(link.requestMutex());
-            link.publish(probe, path);
-            return;
+        const OpenResult probe = port.tryOpen(path);
+        if (probe.handle == 0) {
+            // Its name cannot be read, but a held interface of the phone's class is most likely
+            // the phone's own in another program's hands.
+            inUse = inUse || probe.outcome == OpenOutcome::InUse;
+            continue;
         }
-        port.close(probe);
+        std::array<char, UsbChannel::kInterfaceStringBufferSize> name{};
+        if (channel.readInterfaceString(probe.handle, 2, name) == 0 &&
+            std::strcmp(name.data(), kCommandInterfaceName) == 0) {
+            std::lock_guard<std::mutex> lock(link.requestMutex());
+            link.publish(probe.handle, path);
+            return InterfaceSearch::Found;
+        }
+        port.close(probe.handle);
     }
+    return inUse ? InterfaceSearch::InUse : InterfaceSearch::Absent;
 }
 
 } // namespace telvane

@@ -19,10 +19,17 @@ int queryModemPort(DevicePort& port, std::string& name);
 // Writes the mode-switch command to the modem port; 0 when written, -1 otherwise. Watcher thread.
 int switchModemToP2k(DevicePort& port, const std::string& name);
 
+// How a search for the command interface ended.
+enum class InterfaceSearch {
+    Found,
+    Absent, // no interface could be opened and recognised
+    InUse,  // none found, and at least one could not be opened because another program holds it
+};
+
 // Opens each interface of the phone's class in turn and keeps the first whose interface string
 // is the command interface's: only that one is published to the link, as its next connection
 // (handle, device path, generation). Other interfaces are closed again and never reach the link.
 // Silent: only the channel logs failed driver requests. Watcher thread, while the link is down.
-void findPhoneInterface(DevicePort& port, PhoneLink& link, UsbChannel& channel);
+InterfaceSearch findPhoneInterface(DevicePort& port, PhoneLink& link, UsbChannel& channel);
 
 } // namespace telvane

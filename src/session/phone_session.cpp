@@ -12,20 +12,21 @@ PhoneSession::~PhoneSession() {
     stopWatcher();
 }
 
-bool PhoneSession::connect(std::uint32_t waitMs, const std::function<bool()>& stop) {
+ConnectOutcome PhoneSession::connect(std::uint32_t waitMs, const std::function<bool()>& stop) {
     const std::uint32_t start = clock.tickMs();
     bool switched = false;
     for (;;) {
         std::string modem;
         // Once is enough: the modem port may linger while the phone switches over.
         if (!switched && queryModemPort(port, modem) == 0) switched = switchModemToP2k(port, modem) == 0;
-        findPhoneInterface(port, link, channel);
+        const InterfaceSearch search = findPhoneInterface(port, link, channel);
         if (link.handle() != 0) {
             link.setConnected(true);
-            return true;
+            return ConnectOutcome::Connected;
         }
+        if (search == InterfaceSearch::InUse) return ConnectOutcome::InUse;
         // A switched phone takes a few seconds to come back with its command interface.
-        if (clock.tickMs() - start >= waitMs || (stop && stop())) return false;
+        if (clock.tickMs() - start >= waitMs || (stop && stop())) return ConnectOutcome::NoPhone;
         clock.sleepMs(ConnectionWatcher::kSearchPauseMs);
     }
 }

@@ -17,6 +17,13 @@
 
 namespace telvane {
 
+// How PhoneSession::connect ended.
+enum class ConnectOutcome {
+    Connected,
+    NoPhone, // none within the wait (or the search was stopped)
+    InUse,   // the phone's interface is held by another program
+};
+
 // The phone stack wired once: link, channel, transaction, services, the phone's identity and
 // the connection watcher. The window, the program and the tests all build on one of these.
 class PhoneSession {
@@ -41,9 +48,10 @@ public:
     ConnectionWatcher watcher;
 
     // Without the watcher (tools): looks for the phone until it is found or waitMs have passed,
-    // switching a phone in modem mode over first, and marks the link connected. True when found.
+    // switching a phone in modem mode over first, and marks the link connected. A phone held by
+    // another program ends the search at once: waiting would not free it.
     // stop, when given, is asked between two looks: true ends the search there.
-    bool connect(std::uint32_t waitMs, const std::function<bool()>& stop = {});
+    ConnectOutcome connect(std::uint32_t waitMs, const std::function<bool()>& stop = {});
     // Closes the interface connect() opened and marks the link down.
     void disconnect();
 

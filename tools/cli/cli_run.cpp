@@ -67,10 +67,17 @@ int CliRun::execute() {
         return failures_.empty() ? kExitDone : kExitFailed;
     }
     const std::uint32_t waitMs = request_.waitSeconds > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : request_.waitSeconds * 1000;
-    if (!session_.connect(waitMs, [this] { return interrupted(); })) {
-        environment_.err << "telvane-cli: no phone on "
-                         << (request_.device.empty() ? environment_.defaultDevice : request_.device) << " within "
-                         << request_.waitSeconds << (request_.waitSeconds == 1 ? " second\n" : " seconds\n");
+    const std::string& device = request_.device.empty() ? environment_.defaultDevice : request_.device;
+    switch (session_.connect(waitMs, [this] { return interrupted(); })) {
+    case ConnectOutcome::Connected:
+        break;
+    case ConnectOutcome::InUse:
+        environment_.err << "telvane-cli: the phone on " << device
+                         << " is in use by another program; end that program and try again\n";
+        return kExitFailed;
+    case ConnectOutcome::NoPhone:
+        environment_.err << "telvane-cli: no phone on " << device << " within " << request_.waitSeconds
+                         << (request_.waitSeconds == 1 ? " second\n" : " seconds\n");
         return interrupted() ? kExitFailed : kExitNoPhone;
     }
     {

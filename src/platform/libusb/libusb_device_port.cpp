@@ -208,11 +208,14 @@ libusb_device* LibusbDevicePort::findDevice(const UsbInterfacePath& where) {
     return nullptr;
 }
 
-DeviceHandle LibusbDevicePort::open(const std::string& path) {
+DeviceHandle LibusbDevicePort::open(const std::string& path) { return tryOpen(path).handle; }
+
+OpenResult LibusbDevicePort::tryOpen(const std::string& path) {
     OpenFailure failure = OpenFailure::None;
     const DeviceHandle handle = openInterface(path, failure);
-    if (handle == 0 && failure != OpenFailure::None) reportOpenFailure(path, failure);
-    return handle;
+    if (handle != 0) return {handle, OpenOutcome::Opened};
+    if (failure != OpenFailure::None) reportOpenFailure(path, failure);
+    return {0, failure == OpenFailure::Busy ? OpenOutcome::InUse : OpenOutcome::Failed};
 }
 
 DeviceHandle LibusbDevicePort::openInterface(const std::string& path, OpenFailure& failure) {

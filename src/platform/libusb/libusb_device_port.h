@@ -48,6 +48,8 @@ public:
     std::vector<std::string> listInterfaces() override;
     // Claims the interface (detaching a kernel driver only when one is bound).
     DeviceHandle open(const std::string& path) override;
+    // As open(); an interface another process has claimed is InUse.
+    OpenResult tryOpen(const std::string& path) override;
     RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                           std::span<std::uint8_t> output, std::uint32_t limitMs) override;
     void close(DeviceHandle handle) override;
