@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <random>
 
 namespace telvane {
 
@@ -15,10 +16,39 @@ std::uint32_t clampMs(std::uint64_t ms) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, 0xFFFFFFFFu));
 }
 
+// Ids only need to differ between the programs on one server at one time.
+std::uint64_t newClientId(const void* self) {
+    std::random_device random;
+    std::uint64_t id = (std::uint64_t{random()} << 32) ^ random();
+    // Mixed with the time and this object's address, in case the device is less random than it looks.
+    id ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    id ^= static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(self)) << 16;
+    return id;
+}
+
+// One whole message off the socket, LENGTH taken off (TYPE first), within deadlineMs of now
+// (none: without limit). Ok, or why not.
+net::RecvStatus receiveMessage(net::Socket& socket, std::optional<std::uint64_t> deadlineMs,
+                               std::vector<std::uint8_t>& message) {
+    using Steady = std::chrono::steady_clock;
+    const auto deadline = Steady::now() + std::chrono::milliseconds(deadlineMs.value_or(0));
+    auto left = [&]() -> std::optional<std::uint32_t> {
+        if (!deadlineMs) return std::nullopt;
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - Steady::now()).count();
+        return clampMs(static_cast<std::uint64_t>(std::max<std::int64_t>(ms, 0)));
+    };
+    std::array<std::uint8_t, kLengthFieldSize> field{};
+    if (auto status = socket.recvExact(field, left()); status != net::RecvStatus::Ok) return status;
+    auto length = decodeLength(field);
+    if (!length) return net::RecvStatus::Failed;
+    message.assign(*length, 0); // bounded by decodeLength
+    return socket.recvExact(message, left());
+}
+
 } // namespace
 
 BridgeClient::BridgeClient(std::string host, std::uint16_t port, Timeouts timeouts)
-    : host_(std::move(host)), port_(port), timeouts_(timeouts) {}
+    : host_(std::move(host)), port_(port), timeouts_(timeouts), id_(newClientId(this)) {}
 
 BridgeClient::~BridgeClient() = default;
 
@@ -26,26 +56,56 @@ net::Socket* BridgeClient::connection() {
     const auto self = std::this_thread::get_id();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto it = connections_.find(self);
-        if (it != connections_.end()) return it->second.get();
+        auto it = lines_.find(self);
+        if (it != lines_.end() && it->second.live) return it->second.live.get();
     }
     // Connect outside the lock: other threads' requests must not wait for this one.
+    auto socket = connectGreeted();
+    if (!socket) return nullptr;
+    std::unique_ptr<net::Socket> retired;
+    std::lock_guard<std::mutex> lock(mutex_);
+    Line& line = lines_[self];
+    line.live = std::move(socket);
+    retired = std::move(line.retired); // replaced: it may close now (after the lock is let go)
+    return line.live.get();
+}
+
+std::unique_ptr<net::Socket> BridgeClient::connectGreeted() {
     auto socket = std::make_unique<net::Socket>(net::Socket::connectTo(host_, port_, timeouts_.connectMs));
     if (!socket->valid()) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto& slot = connections_[self];
-    slot = std::move(socket);
-    return slot.get();
+    if (!serverKnowsHello_.load()) return socket;
+    switch (greet(*socket)) {
+    case Greeting::Welcomed:
+        return socket;
+    case Greeting::Refused:
+        // A server from before hello, which closes a connection it refuses: a plain one then.
+        serverKnowsHello_.store(false);
+        socket = std::make_unique<net::Socket>(net::Socket::connectTo(host_, port_, timeouts_.connectMs));
+        return socket->valid() ? std::move(socket) : nullptr;
+    case Greeting::Failed:
+        break;
+    }
+    return nullptr;
+}
+
+BridgeClient::Greeting BridgeClient::greet(net::Socket& socket) {
+    const HelloRequest hello{id_, timeouts_.responseMs};
+    if (!socket.sendAll(*encodeRequest(hello))) return Greeting::Failed;
+    std::vector<std::uint8_t> message;
+    if (receiveMessage(socket, timeouts_.responseMs, message) != net::RecvStatus::Ok) return Greeting::Failed;
+    const auto body = std::span<const std::uint8_t>(message).subspan(1);
+    if (decodeResponse(hello, message[0], body)) return Greeting::Welcomed;
+    return decodeError(message[0], body) ? Greeting::Refused : Greeting::Failed;
 }
 
 void BridgeClient::dropConnection() {
     std::unique_ptr<net::Socket> gone;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto it = connections_.find(std::this_thread::get_id());
-        if (it == connections_.end()) return;
-        gone = std::move(it->second);
-        connections_.erase(it);
+        auto it = lines_.find(std::this_thread::get_id());
+        if (it == lines_.end() || !it->second.live) return;
+        gone = std::move(it->second.retired); // an older one, should there be one
+        it->second.retired = std::move(it->second.live);
     }
 } // closed here, outside the lock
 
@@ -56,26 +116,15 @@ BridgeClient::Exchange BridgeClient::exchange(const Request& request, std::optio
     net::Socket* socket = connection();
     if (socket == nullptr) return Exchange::Failed;
 
-    using Steady = std::chrono::steady_clock;
-    const auto deadline = Steady::now() + std::chrono::milliseconds(deadlineMs.value_or(0));
-    auto left = [&]() -> std::optional<std::uint32_t> {
-        if (!deadlineMs) return std::nullopt;
-        auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - Steady::now()).count();
-        return clampMs(static_cast<std::uint64_t>(std::max<std::int64_t>(ms, 0)));
-    };
     auto fail = [&](net::RecvStatus status) {
         dropConnection();
         return status == net::RecvStatus::TimedOut ? Exchange::TimedOut : Exchange::Failed;
     };
 
     if (!socket->sendAll(*message)) return fail(net::RecvStatus::Failed);
-    std::array<std::uint8_t, kLengthFieldSize> field{};
-    if (auto status = socket->recvExact(field, left()); status != net::RecvStatus::Ok) return fail(status);
-    auto length = decodeLength(field);
-    if (!length) return fail(net::RecvStatus::Failed);
-    std::vector<std::uint8_t> rest(*length); // bounded by decodeLength
-    if (auto status = socket->recvExact(rest, left()); status != net::RecvStatus::Ok) return fail(status);
-    auto decoded = decodeResponse(request, rest[0], std::span<const std::uint8_t>(rest).subspan(1));
+    std::vector<std::uint8_t> answer;
+    if (auto status = receiveMessage(*socket, deadlineMs, answer); status != net::RecvStatus::Ok) return fail(status);
+    auto decoded = decodeResponse(request, answer[0], std::span<const std::uint8_t>(answer).subspan(1));
     if (!decoded) return fail(net::RecvStatus::Failed); // also the server's 0xFF refusal
     response = std::move(*decoded);
     return Exchange::Answered;
@@ -100,10 +149,15 @@ std::vector<std::string> BridgeClient::listInterfaces() {
     return std::move(std::get<ListInterfacesResponse>(response).paths);
 }
 
-DeviceHandle BridgeClient::open(const std::string& path) {
+DeviceHandle BridgeClient::open(const std::string& path) { return tryOpen(path).handle; }
+
+OpenResult BridgeClient::tryOpen(const std::string& path) {
     Response response;
-    if (exchange(OpenRequest{path}, timeouts_.responseMs, response) != Exchange::Answered) return 0;
-    return std::get<OpenResponse>(response).handle;
+    if (exchange(OpenRequest{path}, timeouts_.responseMs, response) != Exchange::Answered)
+        return {0, OpenOutcome::Failed};
+    const auto& answer = std::get<OpenResponse>(response);
+    if (answer.handle != 0) return {answer.handle, OpenOutcome::Opened};
+    return {0, answer.inUse ? OpenOutcome::InUse : OpenOutcome::Failed};
 }
 
 RequestResult BridgeClient::request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,

@@ -15,13 +15,16 @@ constexpr std::uint32_t kAcceptPollMs = 200;
 constexpr std::uint32_t kIdlePollMs = 250;
 // Once a message has begun, the rest of it must follow within this.
 constexpr std::uint32_t kMessageTimeoutMs = 5000;
-// Connections served at once; more are closed as they come.
-constexpr std::size_t kMaxConnections = 64;
+// Connections served at once (a thread each); more are closed as they come. Only connections
+// whose peers are still there count: a peer that goes frees its place at once, even from a
+// removal wait.
+constexpr std::size_t kMaxConnections = 512;
 
 constexpr const char* kBadLength = "bad message length";
 constexpr const char* kIncomplete = "incomplete message";
 constexpr const char* kBadRequest = "malformed request";
 constexpr const char* kTooLarge = "answer too large";
+constexpr const char* kLateHello = "hello comes first, and once";
 
 } // namespace
 
@@ -51,19 +54,17 @@ void BridgeServer::stop() {
         std::lock_guard<std::mutex> lock(connectionsMutex_);
         for (auto& c : connections_) c->socket.shutdown();
     }
+    handles_.shutdown(); // Opens waiting for an interface give up
     if (wakeWaiters_) wakeWaiters_();
     // The accept loop is gone, so nothing adds to the list any more.
     for (auto& c : connections_) c->thread.join();
     connections_.clear();
     listener_.close();
+    removals_.joinAll();
 
-    std::map<std::uint32_t, DeviceHandle> left;
-    {
-        std::lock_guard<std::mutex> lock(handlesMutex_);
-        left.swap(handles_);
-    }
+    // Every connection has closed its client's handles as it ended; this is for the rest.
     std::lock_guard<std::mutex> lock(portMutex_);
-    for (const auto& [id, handle] : left) device_.close(handle);
+    for (const auto& entry : handles_.takeAll(nullptr)) closeLocked(entry);
 }
 
 void BridgeServer::acceptLoop() {
@@ -75,6 +76,7 @@ void BridgeServer::acceptLoop() {
         if (stopping_.load()) break;
         if (connections_.size() >= kMaxConnections) continue; // refused: the socket closes here
         accepted_.fetch_add(1);
+        live_.fetch_add(1);
         auto c = std::make_unique<Connection>();
         c->socket = std::move(socket);
         Connection& ref = *c;
@@ -101,6 +103,7 @@ void BridgeServer::reapFinished() {
 
 void BridgeServer::serve(Connection& connection) {
     net::Socket& socket = connection.socket;
+    Session session;
     for (;;) {
         while (!socket.waitReadable(kIdlePollMs))
             if (stopping_.load()) break;
@@ -122,51 +125,87 @@ void BridgeServer::serve(Connection& connection) {
             socket.sendAll(encodeError(kBadRequest));
             break;
         }
-        auto reply = answer(*request);
-        if (!reply) {
-            socket.sendAll(encodeError(kTooLarge));
-            break;
-        }
-        if (!socket.sendAll(*reply)) break;
+        if (!handle(socket, session, *request)) break;
     }
     // Closing is left to whoever joins this thread, so stop() never shuts down a reused socket;
     // the peer sees the end at once all the same.
     socket.shutdown();
+    if (clients_.leave(*session.client)) dismiss(*session.client);
+    live_.fetch_sub(1);
     connection.done.store(true);
 }
 
-std::optional<std::vector<std::uint8_t>> BridgeServer::answer(const Request& request) {
-    Response response;
-    if (auto* r = std::get_if<WaitRemovalRequest>(&request)) {
-        // Blocks until the phone goes: never while holding the port from the other connections.
-        device_.waitRemoval(r->path);
-        return encodeResponse(WaitRemovalResponse{});
+bool BridgeServer::handle(net::Socket& socket, Session& session, const Request& request) {
+    if (auto* hello = std::get_if<HelloRequest>(&request)) return greet(socket, session, *hello);
+    session.spoken = true;
+    if (auto* wait = std::get_if<WaitRemovalRequest>(&request)) return awaitRemoval(socket, *wait);
+    if (auto* open = std::get_if<OpenRequest>(&request)) return this->open(socket, session, *open);
+    auto reply = encodeResponse(answer(*session.client, request));
+    if (!reply) {
+        socket.sendAll(encodeError(kTooLarge));
+        return false;
     }
-    {
-        // One call of the port at a time; the handle looked up stays open until its request ends.
-        std::lock_guard<std::mutex> lock(portMutex_);
-        if (std::holds_alternative<ModemPortRequest>(request)) {
-            response = ModemPortResponse{device_.modemPort()};
-        } else if (auto* r = std::get_if<ModemWriteRequest>(&request)) {
-            response = ModemWriteResponse{device_.writeModem(r->port, r->bytes)};
-        } else if (std::holds_alternative<ListInterfacesRequest>(request)) {
-            response = ListInterfacesResponse{device_.listInterfaces()};
-        } else if (auto* r = std::get_if<OpenRequest>(&request)) {
-            const DeviceHandle handle = device_.open(r->path);
-            response = OpenResponse{handle != 0 ? addHandle(handle) : 0};
-        } else if (auto* r = std::get_if<IoctlRequest>(&request)) {
-            response = ioctl(*r);
-        } else if (auto* r = std::get_if<CloseRequest>(&request)) {
-            if (auto handle = takeHandle(r->handle)) device_.close(*handle);
-            response = CloseResponse{};
-        }
-    }
-    return encodeResponse(response);
+    return socket.sendAll(*reply);
 }
 
-IoctlResponse BridgeServer::ioctl(const IoctlRequest& request) {
+bool BridgeServer::greet(net::Socket& socket, Session& session, const HelloRequest& hello) {
+    // Said later, it would move handles opened so far from one client to another.
+    if (session.spoken || session.greeted) {
+        socket.sendAll(encodeError(kLateHello));
+        return false;
+    }
+    session.client = clients_.join(hello.clientId);
+    session.greeted = true;
+    // The other half is for the port's open and the answer's way back.
+    session.openWaitMs = std::min(kOpenWaitMs, hello.answerWithinMs / 2);
+    return socket.sendAll(*encodeResponse(HelloResponse{}));
+}
+
+bool BridgeServer::awaitRemoval(net::Socket& socket, const WaitRemovalRequest& request) {
+    // The peer sends nothing while it waits: anything readable is its end (or a peer breaking
+    // the one-request-at-a-time rule), and ends the connection.
+    const auto end = removals_.wait(request.path, [&](std::uint32_t ms) {
+        return stopping_.load() || socket.waitReadable(ms);
+    });
+    if (end == RemovalWatches::WaitEnd::Abandoned) return false;
+    return socket.sendAll(*encodeResponse(WaitRemovalResponse{}));
+}
+
+bool BridgeServer::open(net::Socket& socket, Session& session, const OpenRequest& request) {
+    if (!handles_.reserve(request.path, session.client, session.openWaitMs))
+        return socket.sendAll(*encodeResponse(OpenResponse{0, true}));
+    OpenResult result;
+    std::uint32_t id = 0;
+    {
+        std::lock_guard<std::mutex> lock(portMutex_);
+        result = device_.tryOpen(request.path);
+        if (result.handle != 0) id = handles_.add(request.path, result.handle, session.client);
+    }
+    if (id == 0) handles_.release(request.path);
+    const bool sent =
+        socket.sendAll(*encodeResponse(OpenResponse{id, id == 0 && result.outcome == OpenOutcome::InUse}));
+    // A client that never hears of its handle would hold the interface for nothing.
+    if (!sent && id != 0) closeHandle(id, *session.client);
+    return sent;
+}
+
+Response BridgeServer::answer(const ServedClient& client, const Request& request) {
+    if (auto* r = std::get_if<CloseRequest>(&request)) {
+        closeHandle(r->handle, client);
+        return CloseResponse{};
+    }
+    // One call of the port at a time; the handle looked up stays open until its request ends.
+    std::lock_guard<std::mutex> lock(portMutex_);
+    if (auto* r = std::get_if<ModemWriteRequest>(&request))
+        return ModemWriteResponse{device_.writeModem(r->port, r->bytes)};
+    if (std::holds_alternative<ListInterfacesRequest>(request)) return ListInterfacesResponse{device_.listInterfaces()};
+    if (auto* r = std::get_if<IoctlRequest>(&request)) return ioctl(client, *r);
+    return ModemPortResponse{device_.modemPort()}; // the one request left
+}
+
+IoctlResponse BridgeServer::ioctl(const ServedClient& client, const IoctlRequest& request) {
     // Called with portMutex_ held.
-    auto handle = findHandle(request.handle);
+    auto handle = handles_.find(request.handle, client);
     if (!handle) return {IoctlOutcome::Failed, {}};
     // The capacity comes from the peer: never more room than an answer can carry.
     std::vector<std::uint8_t> output(std::min(request.capacity, kMaxIoctlOutput));
@@ -186,29 +225,19 @@ IoctlResponse BridgeServer::ioctl(const IoctlRequest& request) {
     return {IoctlOutcome::Failed, {}};
 }
 
-std::uint32_t BridgeServer::addHandle(DeviceHandle handle) {
-    std::lock_guard<std::mutex> lock(handlesMutex_);
-    // Ids are not reused while open; 0 is never an id.
-    while (nextId_ == 0 || handles_.count(nextId_) != 0) ++nextId_;
-    const std::uint32_t id = nextId_++;
-    handles_[id] = handle;
-    return id;
+void BridgeServer::closeLocked(const HandleTable::Entry& entry) {
+    device_.close(entry.handle);
+    handles_.release(entry.path); // only once the port has let go of it
 }
 
-std::optional<DeviceHandle> BridgeServer::findHandle(std::uint32_t id) {
-    std::lock_guard<std::mutex> lock(handlesMutex_);
-    auto it = handles_.find(id);
-    if (it == handles_.end()) return std::nullopt;
-    return it->second;
+void BridgeServer::closeHandle(std::uint32_t id, const ServedClient& client) {
+    std::lock_guard<std::mutex> lock(portMutex_);
+    if (auto entry = handles_.take(id, client)) closeLocked(*entry);
 }
 
-std::optional<DeviceHandle> BridgeServer::takeHandle(std::uint32_t id) {
-    std::lock_guard<std::mutex> lock(handlesMutex_);
-    auto it = handles_.find(id);
-    if (it == handles_.end()) return std::nullopt;
-    DeviceHandle handle = it->second;
-    handles_.erase(it);
-    return handle;
+void BridgeServer::dismiss(const ServedClient& client) {
+    std::lock_guard<std::mutex> lock(portMutex_);
+    for (const auto& entry : handles_.takeAll(&client)) closeLocked(entry);
 }
 
 } // namespace telvane

@@ -1,6 +1,8 @@
 #include "bridge/bridge_client.h"
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +164,43 @@ TEST(BridgeClient, HandlesBeyond32Bits_AreNeverSent) {
     EXPECT_EQ(RequestOutcome::Failed, client.request(0x100000001ull, kCode, Bytes{}, output, 10).outcome);
     client.close(0x100000001ull);
     EXPECT_EQ(0, server.accepted());
+}
+
+TEST(BridgeClient, EveryConnection_SaysHelloWithItsProgramsId) {
+    FakeServer server([](int, std::uint8_t type) { return Step{goodAnswer(type)}; });
+    BridgeClient first = clientOf(server);
+    BridgeClient second = clientOf(server);
+    first.listInterfaces();
+    std::thread([&first] { first.listInterfaces(); }).join(); // a connection of its own
+    second.listInterfaces();
+    EXPECT_EQ(std::vector<std::uint64_t>({first.clientId(), first.clientId(), second.clientId()}), server.helloIds());
+    EXPECT_NE(first.clientId(), second.clientId());
+}
+
+TEST(BridgeClient, ServerFromBeforeHello_IsSpokenToWithout) {
+    FakeServer server([](int, std::uint8_t type) { return Step{goodAnswer(type)}; }, FakeServer::Hello::Refused);
+    BridgeClient client = clientOf(server);
+    EXPECT_EQ(std::vector<std::string>{"path"}, client.listInterfaces());
+    std::thread([&client] { EXPECT_EQ(std::vector<std::string>{"path"}, client.listInterfaces()); }).join();
+    EXPECT_EQ(3, server.accepted()); // the refused one, then one plain connection per thread
+}
+
+TEST(BridgeClient, OpenAnswers_TellAnInterfaceInUseFromOtherFailures) {
+    std::atomic<int> answer{0};
+    FakeServer server([&](int, std::uint8_t) {
+        const OpenResponse responses[] = {{5, false}, {0, false}, {0, true}};
+        return Step{*encodeResponse(responses[answer.load()])};
+    });
+    BridgeClient client = clientOf(server);
+    const OpenResult opened = client.tryOpen("path");
+    EXPECT_EQ(OpenOutcome::Opened, opened.outcome);
+    EXPECT_EQ(5u, opened.handle);
+    answer = 1;
+    EXPECT_EQ(OpenOutcome::Failed, client.tryOpen("path").outcome);
+    answer = 2;
+    EXPECT_EQ(OpenOutcome::InUse, client.tryOpen("path").outcome);
+    EXPECT_EQ(0u, client.open("path"));
+    EXPECT_EQ(1, server.accepted());
 }
 
 TEST(BridgeAddress, ParsesTcpHostAndPortOnly) {

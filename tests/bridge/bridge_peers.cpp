@@ -34,38 +34,58 @@ bool closedByPeer(net::Socket& socket, std::uint32_t timeoutMs) {
     return socket.recvExact(byte, timeoutMs) == net::RecvStatus::Closed;
 }
 
-FakeServer::FakeServer(Script script)
-    : script_(std::move(script)), listener_(net::Listener::listenLoopback(0)), port_(listener_.port()) {
+FakeServer::FakeServer(Script script, Hello hello)
+    : script_(std::move(script)), hello_(hello), listener_(net::Listener::listenLoopback(0)), port_(listener_.port()) {
     thread_ = std::thread([this] { run(); });
 }
 
 FakeServer::~FakeServer() {
     stopping_.store(true);
+    thread_.join();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (current_ != nullptr) current_->shutdown();
+        for (auto& socket : sockets_) socket->shutdown();
     }
-    thread_.join();
+    for (auto& thread : threads_) thread.join(); // the accept loop is gone: nothing adds to them
+}
+
+std::vector<std::uint64_t> FakeServer::helloIds() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return helloIds_;
 }
 
 void FakeServer::run() {
     while (!stopping_.load()) {
-        net::Socket socket = listener_.accept(20);
-        if (!socket.valid()) continue;
+        net::Socket accepted = listener_.accept(20);
+        if (!accepted.valid()) continue;
         const int index = accepted_.fetch_add(1);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_.load()) return;
-            current_ = &socket;
-        }
-        while (auto request = readMessage(socket, 60000)) {
-            const Step step = script_(index, request->type);
-            if (step.silent) continue; // the next read waits until the client gives up
-            if (!socket.sendAll(step.bytes) || step.close) break;
-        }
         std::lock_guard<std::mutex> lock(mutex_);
-        current_ = nullptr;
+        sockets_.push_back(std::make_unique<net::Socket>(std::move(accepted)));
+        net::Socket& socket = *sockets_.back();
+        threads_.emplace_back([this, &socket, index] { serve(socket, index); });
     }
+}
+
+void FakeServer::serve(net::Socket& socket, int index) {
+    while (auto request = readMessage(socket, 60000)) {
+        if (request->type == static_cast<std::uint8_t>(bridge::MessageType::Hello)) {
+            const auto hello = bridge::decodeRequest(request->type, request->body);
+            if (hello_ == Hello::Refused || !hello) {
+                socket.sendAll(bridge::encodeError("malformed request"));
+                break;
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                helloIds_.push_back(std::get<bridge::HelloRequest>(*hello).clientId);
+            }
+            if (!socket.sendAll(*bridge::encodeResponse(bridge::HelloResponse{}))) break;
+            continue;
+        }
+        const Step step = script_(index, request->type);
+        if (step.silent) continue; // the next read waits until the client gives up
+        if (!socket.sendAll(step.bytes) || step.close) break;
+    }
+    socket.shutdown(); // the client sees the end at once; closed with the server
 }
 
 } // namespace telvane::test

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -29,7 +30,8 @@ std::optional<Received> readMessage(net::Socket& socket, std::uint32_t timeoutMs
 bool closedByPeer(net::Socket& socket, std::uint32_t timeoutMs = 2000);
 
 // A bridge server that answers from a script, to put the client in front of wrong answers.
-// Connections are served one at a time, in the order they arrive.
+// Each connection is served on a thread of its own. A hello is answered by the server itself
+// (or refused and the connection closed, as by a server from before hello), never scripted.
 class FakeServer {
 public:
     struct Step {
@@ -39,22 +41,29 @@ public:
     };
     // connection: 0 for the first accepted, 1 for the next...; type: the request's TYPE.
     using Script = std::function<Step(int connection, std::uint8_t type)>;
+    enum class Hello { Welcomed, Refused };
 
-    explicit FakeServer(Script script);
+    explicit FakeServer(Script script, Hello hello = Hello::Welcomed);
     ~FakeServer();
     std::uint16_t port() const { return port_; }
     int accepted() const { return accepted_.load(); }
+    // The client ids said hello with, in the order they came.
+    std::vector<std::uint64_t> helloIds();
 
 private:
     void run();
+    void serve(net::Socket& socket, int index);
 
     Script script_;
+    const Hello hello_;
     net::Listener listener_;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> accepted_{0};
     std::mutex mutex_;
-    net::Socket* current_ = nullptr; // shut down by the destructor to end a silent wait
+    std::vector<std::unique_ptr<net::Socket>> sockets_; // shut down by the destructor to end silent waits
+    std::vector<std::thread> threads_;
+    std::vector<std::uint64_t> helloIds_;
     std::thread thread_;
 };
 

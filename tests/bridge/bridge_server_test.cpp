@@ -54,7 +54,7 @@ TEST_F(BridgeServerTest, MalformedRequest_IsRefusedWithErrorThenClosed) {
         {"str past the end", message(0x04, {0, 9, 'x'})},
         {"LENGTH 0", Bytes{0, 0, 0, 0}},
         {"LENGTH above 1 MiB", Bytes{0x00, 0x10, 0x00, 0x01}},
-        {"unknown TYPE", message(0x08)},
+        {"unknown TYPE", message(0x09)},
         {"a response TYPE", message(0x81)},
     };
     for (const auto& [what, bytes] : cases) {

@@ -43,8 +43,12 @@ TEST(RemovalWatches, WaitersOfOnePath_ShareOneWatchAndMayLeaveIt) {
     std::atomic<bool> never{false};
     std::atomic<bool> leave{false};
 
-    auto staying = std::async(std::launch::async, [&] { return watches.wait(sim::kPhoneInterfacePath, peerLeavingOn(never)); });
-    auto leaving = std::async(std::launch::async, [&] { return watches.wait(sim::kPhoneInterfacePath, peerLeavingOn(leave)); });
+    auto waitUntil = [&](const std::atomic<bool>& left) {
+        return std::async(std::launch::async,
+                          [&watches, &left] { return watches.wait(sim::kPhoneInterfacePath, peerLeavingOn(left)); });
+    };
+    auto staying = waitUntil(never);
+    auto leaving = waitUntil(leave);
     std::this_thread::sleep_for(100ms);
     leave = true;
     EXPECT_EQ(WaitEnd::Abandoned, leaving.get());
