@@ -170,11 +170,8 @@ std::optional<RestorePlan> planRestore(PhoneFiles& phone, const PhoneIdentity& i
                         const TransferOutcome read = phone.readFile(*existing->second, sink, &reporter);
                         reporter.endItem();
                         if (read == TransferOutcome::Stopped) return std::nullopt;
-                        if (read != TransferOutcome::Done) {
-                            reporter.failed(f.phone, std::string(transferFailureText(read)) + " to compare it");
-                            return std::nullopt;
-                        }
-                        same = sink.digest() == copy->sha256;
+                        // A file that cannot be read to compare counts as one with other bytes.
+                        same = read == TransferOutcome::Done && sink.digest() == copy->sha256;
                     }
                     if (same) {
                         item.action = existing->second->attribute == f.attribute ? FileAction::Unchanged
@@ -297,6 +294,11 @@ RunResult carryOutRestore(PhoneFiles& phone, const PhoneIdentity& identity, cons
     stdfs::create_directories(osPath(backups.toolFolder()), made);
     FolderLock lock;
     JournalWriter journal;
+    if (!isPcFolder(backups.toolFolder())) {
+        reporter.failed(pathText(folder), "cannot make " + pathText(backups.toolFolder()) +
+                                              ", where a restore keeps its journal (" + made.message() + ")");
+        return RunResult::Refused;
+    }
     if (!lock.acquire(backups.toolFolder())) {
         reporter.failed(pathText(folder), "another telvane run is working in this folder");
         return RunResult::Refused;
