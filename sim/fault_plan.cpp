@@ -17,6 +17,7 @@ const std::pair<const char*, FaultKind> kKinds[] = {
     {"count", FaultKind::FileCount},         {"badentry", FaultKind::BadEntrySize},
     {"shortread", FaultKind::ShortRead},
     {"listsize", FaultKind::ListedSize},
+    {"seemflip", FaultKind::SeemFlip},
 };
 
 std::optional<std::uint32_t> parseNumber(const std::string& text) {

@@ -27,6 +27,7 @@ enum class FaultKind {
     BadEntrySize,   // list chunk records are `value` bytes long (100 unless given)
     ShortRead,      // a file read answers `value` bytes fewer than asked (1 unless given)
     ListedSize,     // the listing begun by this count gives every file the size `value`
+    SeemFlip,       // a seem write is taken, but byte `value` (0 unless given) is stored inverted
 };
 
 // One fault: what it does, which commands it hits, how often.
@@ -42,7 +43,7 @@ struct FaultRule {
 
 // Parses "KIND[=VALUE][@OPCODE[/SUB]][#N][*TIMES]", e.g. "status=7@0x4a/1", "noreply#5", "unplug#20".
 // Numbers are decimal or 0x-hex. Kind names: status noreply wrongseq badcount notreply baddatalen
-// writetimeout writefail readtimeout readfail unplug zerofree count badentry shortread listsize.
+// writetimeout writefail readtimeout readfail unplug zerofree count badentry shortread listsize seemflip.
 std::optional<FaultRule> parseFaultRule(const std::string& text);
 std::string faultKindName(FaultKind kind);
 

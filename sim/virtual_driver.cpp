@@ -35,7 +35,7 @@ RequestResult answer(std::span<std::uint8_t> output, std::span<const std::uint8_
 
 bool isPhoneLevel(FaultKind kind) {
     return kind == FaultKind::ZeroFreeSpace || kind == FaultKind::FileCount || kind == FaultKind::BadEntrySize ||
-           kind == FaultKind::ShortRead || kind == FaultKind::ListedSize;
+           kind == FaultKind::ShortRead || kind == FaultKind::ListedSize || kind == FaultKind::SeemFlip;
 }
 
 } // namespace

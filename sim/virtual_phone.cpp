@@ -75,7 +75,7 @@ PhoneReply VirtualPhone::handleCommand(std::uint16_t op, std::span<const std::ui
     case opcode::kSeemRead:
         return seemRead(payload);
     case opcode::kSeemWrite:
-        return seemWrite(payload);
+        return seemWrite(payload, fault);
     default:
         return failed(status::kUnsupportedOpcode);
     }
@@ -227,14 +227,18 @@ PhoneReply VirtualPhone::seemRead(std::span<const std::uint8_t> payload) const {
     return withData(std::move(data));
 }
 
-PhoneReply VirtualPhone::seemWrite(std::span<const std::uint8_t> payload) {
+PhoneReply VirtualPhone::seemWrite(std::span<const std::uint8_t> payload, const std::optional<FaultRule>& fault) {
     ByteReader in(payload);
     const std::uint16_t seem = in.be16();
     const std::uint16_t record = in.be16();
     const std::uint16_t offset = in.be16();
     const std::uint16_t length = in.be16();
     if (!in.ok() || in.remaining() != length) return failed(status::kInvalidDataLength);
-    return oneByte(seems_.write(seem, record, offset, in.bytes(length)) ? 0 : kRefused);
+    const std::span<const std::uint8_t> data = in.bytes(length);
+    std::vector<std::uint8_t> bytes(data.begin(), data.end());
+    // A phone that says yes and keeps something else: only a read-back can tell.
+    if (hits(fault, FaultKind::SeemFlip) && fault->value < bytes.size()) bytes[fault->value] ^= 0xFF;
+    return oneByte(seems_.write(seem, record, offset, bytes) ? 0 : kRefused);
 }
 
 } // namespace telvane::sim

@@ -100,7 +100,7 @@ private:
     PhoneReply volumeName() const;
     PhoneReply freeSpace(std::span<const std::uint8_t> names, const std::optional<FaultRule>& fault) const;
     PhoneReply seemRead(std::span<const std::uint8_t> payload) const;
-    PhoneReply seemWrite(std::span<const std::uint8_t> payload);
+    PhoneReply seemWrite(std::span<const std::uint8_t> payload, const std::optional<FaultRule>& fault);
     void snapshotList();
     std::vector<std::uint8_t> encodeRecord(const PhoneFile& file) const;
 

@@ -74,6 +74,7 @@ protected:
         environment.errIsTerminal = terminal_;
         environment.interrupted = &interrupted_;
         environment.canAsk = true;
+        environment.undoFolder = folder_ / "undo";
         environment.confirm = [this](const std::string& question) {
             questions_.push_back(question);
             // Ctrl+C while the question is on the screen.

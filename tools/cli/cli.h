@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <istream>
 #include <memory>
@@ -40,6 +41,8 @@ struct CliEnvironment {
     std::function<bool(const std::string& question)> confirm;
     // Whether a person is there to answer (a terminal): without one nothing is asked.
     bool canAsk = false;
+    // Where seem set saves each record before it changes it ("" for the user's state folder).
+    std::filesystem::path undoFolder;
     // Set once the user has interrupted the program (Ctrl+C).
     const std::atomic<bool>* interrupted = nullptr;
     // Ends the process with a status (`watch` ends so: its watcher may wait on a phone that

@@ -2,6 +2,7 @@
 // checked here, so a usage error never reaches it.
 #include <CLI/CLI.hpp>
 
+#include "backup/seem_edit.h"
 #include "tools/cli/cli_request.h"
 
 namespace telvane::cli {
@@ -107,6 +108,28 @@ ParseOutcome parseCliArguments(const std::vector<std::string>& args, CliRequest&
     seemPut->add_option("REC", recordText, "record, hexadecimal")->required();
     seemPut->add_option("FILE", request.seemFile, "the PC file, of the record's size")->required();
 
+    std::string showSeemText;
+    std::string showRecordText;
+    auto* seemShow = seem->add_subcommand("show", "show a record's bytes");
+    seemShow->add_option("SEEM", showSeemText, "seem, hexadecimal")->required();
+    seemShow->add_option("REC", showRecordText, "record, hexadecimal")->required();
+    seemShow->add_flag("--bits", request.bits, "each byte's 8 bits too (bit 7 first)");
+    seemShow->add_flag("--json", request.json, "as JSON");
+    std::string diffRange;
+    std::vector<std::string> diffRest;
+    auto* seemDiff = seem->add_subcommand("diff", "compare the phone's records with a backup or a record file");
+    seemDiff->add_option("SEEMS", diffRange, "SEEM[-SEEM2], hexadecimal")->required();
+    seemDiff->add_option("WHAT", diffRest, "[REC] DIR|FILE")->required()->expected(1, 2);
+    std::string setSeemText;
+    std::string setRecordText;
+    auto* seemSet = seem->add_subcommand("set", "change bytes or bits of a record, with an undo copy");
+    seemSet->add_option("SEEM", setSeemText, "seem, hexadecimal")->required();
+    seemSet->add_option("REC", setRecordText, "record, hexadecimal")->required();
+    seemSet->add_option("EDIT", request.seemEdits, "OFFSET=BYTES or OFFSET.BIT=0|1, hexadecimal")->required();
+    seemSet->add_flag("--dry-run", request.dryRun, "show the change, write nothing");
+    auto* seemUndo = seem->add_subcommand("undo", "list the saved records, or write one back");
+    seemUndo->add_option("WHAT", request.seemTarget, "list | UNDOFILE")->required();
+
     std::string backupRange;
     bool noSeems = false;
     auto* backup = app.add_subcommand("backup", "copy every file and seem record into DIR");
@@ -193,6 +216,49 @@ ParseOutcome parseCliArguments(const std::vector<std::string>& args, CliRequest&
         }
         request.seem = static_cast<std::uint16_t>(s);
         request.record = static_cast<std::uint16_t>(r);
+    }
+    // A seem and a record, as seem put, show and set take them.
+    auto seemAndRecord = [&](const std::string& seemArg, const std::string& recordArg) {
+        std::uint32_t s = 0;
+        std::uint32_t r = 0;
+        if (!parseHex(seemArg, 0xFFFF, s)) {
+            text = "not a seem number: \"" + seemArg + "\"; give 0 to ffff in hexadecimal";
+            return false;
+        }
+        if (!parseHex(recordArg, 0xFFFF, r) || r == 0) {
+            text = "not a record number: \"" + recordArg + "\"; give 1 to ffff in hexadecimal";
+            return false;
+        }
+        request.seem = static_cast<std::uint16_t>(s);
+        request.record = static_cast<std::uint16_t>(r);
+        return true;
+    };
+    if (request.command == "seem show" && !seemAndRecord(showSeemText, showRecordText)) return ParseOutcome::UsageError;
+    if (request.command == "seem set") {
+        if (!seemAndRecord(setSeemText, setRecordText)) return ParseOutcome::UsageError;
+        for (const std::string& edit : request.seemEdits) {
+            std::string error;
+            if (!backup::parseSeemEdit(edit, error)) {
+                text = error;
+                return ParseOutcome::UsageError;
+            }
+        }
+    }
+    if (request.command == "seem diff") {
+        if (!parseSeemRange(diffRange, request.seemFrom, request.seemTo)) {
+            text = "not a seem range: \"" + diffRange + "\"; give SEEM or SEEM-SEEM2 in hexadecimal";
+            return ParseOutcome::UsageError;
+        }
+        request.seemTarget = diffRest.back();
+        if (diffRest.size() == 2) {
+            std::uint32_t r = 0;
+            if (!parseHex(diffRest.front(), 0xFFFF, r) || r == 0) {
+                text = "not a record number: \"" + diffRest.front() + "\"; give 1 to ffff in hexadecimal";
+                return ParseOutcome::UsageError;
+            }
+            request.record = static_cast<std::uint16_t>(r);
+            request.recordGiven = true;
+        }
     }
     if (request.command == "backup") {
         request.withSeems = !noSeems;

@@ -14,8 +14,9 @@ struct CliRequest {
     bool quiet = false;
     bool verbose = false;
 
-    // The command: "info", "ls", "get", "put", "rm", "attr", "seem get", "seem put", "backup",
-    // "verify", "restore", "suspend", "restart" or "watch".
+    // The command: "info", "ls", "get", "put", "rm", "attr", "seem get", "seem put", "seem show",
+    // "seem diff", "seem set", "seem undo", "backup", "verify", "restore", "suspend", "restart" or
+    // "watch".
     std::string command;
     std::vector<std::string> names; // phone files (get, rm, attr) or PC files (put)
     std::string folder;             // ls FOLDER, get -r FOLDER, put -d FOLDER
@@ -23,11 +24,11 @@ struct CliRequest {
     std::string directory;          // backup, verify, restore DIR
     bool recursive = false;         // get -r
     bool longFormat = false;        // ls -l
-    bool json = false;              // info, ls --json
+    bool json = false;              // info, ls, seem show --json
     bool force = false;             // replace without asking (PC files for get/seem get, phone files for put/restore)
     bool skipExisting = false;      // put --skip-existing
     bool yes = false;               // rm -y
-    bool dryRun = false;            // restore --dry-run
+    bool dryRun = false;            // restore --dry-run, seem set --dry-run
     bool filesOnly = false;         // restore --files-only
     bool seemsOnly = false;         // restore --seems-only
     bool withSeems = true;          // backup (--no-seems clears it)
@@ -41,6 +42,11 @@ struct CliRequest {
     std::uint16_t seem = 0;         // seem put SEEM REC FILE
     std::uint16_t record = 0;
     std::string seemFile;
+    // seem show / diff / set / undo
+    bool bits = false;                    // seem show --bits
+    bool recordGiven = false;             // seem diff: a record was named
+    std::string seemTarget;               // seem diff DIR|FILE; seem undo UNDOFILE ("list" lists)
+    std::vector<std::string> seemEdits;   // seem set EDIT...
 };
 
 // The seem range a backup takes when none is given.

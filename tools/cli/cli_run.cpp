@@ -61,6 +61,10 @@ int CliRun::execute() {
         watch();
         return kExitDone;
     }
+    if (request_.command == "seem undo" && request_.seemTarget == "list") {
+        listUndo(); // the PC's folder alone
+        return kExitDone;
+    }
     if (request_.command == "verify" && request_.offline) {
         // The folder against its own hashes: no phone is needed.
         verifyOffline();
@@ -95,6 +99,10 @@ int CliRun::execute() {
         else if (c == "attr") setAttribute();
         else if (c == "seem get") getSeems();
         else if (c == "seem put") putSeem();
+        else if (c == "seem show") showSeem();
+        else if (c == "seem diff") diffSeems();
+        else if (c == "seem set") setSeem();
+        else if (c == "seem undo") undoSeem();
         else if (c == "suspend") control(true);
         else if (c == "restart") control(false);
         else if (c == "backup") backup();
@@ -106,6 +114,7 @@ int CliRun::execute() {
         environment_.err << "telvane-cli: interrupted\n";
         return kExitFailed;
     }
+    if (usageError_) return kExitUsage;
     if (failures_.empty()) return kExitDone;
     if (failures_.size() + succeeded_ > 1) {
         std::string names;

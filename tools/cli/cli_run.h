@@ -15,6 +15,7 @@
 #include "backup/backup_reporter.h"
 #include "backup/phone_files.h"
 #include "backup/phone_match.h"
+#include "backup/seem_undo.h"
 #include "tools/cli/transfer_progress.h"
 
 namespace telvane::cli {
@@ -81,6 +82,19 @@ private:
     void control(bool suspend);
     void watch();
 
+    // --- the seem editor (cli_seems.cpp)
+    void showSeem();
+    void diffSeems();
+    void setSeem();
+    void undoSeem();
+    void listUndo();
+    backup::SeemUndoStore undoStore() const;
+    // A record as the phone holds it; false (reported) when absent or unreadable.
+    bool readRecord(std::uint16_t seem, std::uint16_t record, std::vector<std::uint8_t>& bytes);
+    // Changes a record from before to after with its undo copy and read-back, and says how it went.
+    bool writeRecord(std::uint16_t seem, std::uint16_t record, const std::vector<std::uint8_t>& before,
+                     const std::vector<std::uint8_t>& after);
+
     // --- whole-phone commands (cli_backup.cpp): the backup layer's, with the tool's output
     void backup();
     void verify();
@@ -102,6 +116,7 @@ private:
     std::string model_;
     std::vector<std::string> failures_;
     std::size_t succeeded_ = 0;
+    bool usageError_ = false; // found only once the phone was read (an edit past a record's end)
     std::atomic<bool> watching_{false};
 };
 
