@@ -424,7 +424,16 @@ RunResult BackupRun::run() {
     };
     std::vector<Planned> plan;
     std::uint64_t toFetch = 0;
+    std::set<std::string> listed;
     for (const PhoneFileRecord& file : files) {
+        // A name the manifest could not hold once (empty, or twice) would make the whole backup
+        // unreadable: such an entry fails alone.
+        if (file.name.empty() || !listed.insert(file.name).second) {
+            reporter_.failed(file.name.empty() ? "(a file without a name)" : latin1ToUtf8(file.name),
+                             "listed twice by the phone, or without a name");
+            ++failures_;
+            continue;
+        }
         const std::string pc = names.pathFor(file.name, identity_.volume, identity_.treeMode);
         const auto earlier = unfinished_.files.find(latin1ToUtf8(file.name));
         const Manifest::File* fetched = nullptr;

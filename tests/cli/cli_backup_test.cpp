@@ -431,3 +431,36 @@ TEST_F(CliTest, AHostileManifest_IsNeverAPlaceToWrite) {
 
 } // namespace
 } // namespace telvane::test
+
+namespace telvane::test {
+namespace {
+
+TEST_F(CliTest, ABackupOfTheFirstFormat_AtTheTopWithoutHashes_IsStillVerifiedAndRestored) {
+    ASSERT_EQ(0, run({"backup", path("new"), "--seems", "0030-0040"})) << err();
+    const stdfs::path snapshot = snapshotsIn(path("new")).back().folder;
+    // The layout earlier versions wrote: files/, seems/ and a manifest of format 1 in the folder itself.
+    stdfs::create_directories(path("old"));
+    stdfs::copy(snapshot / "files", path("old/files"), stdfs::copy_options::recursive);
+    stdfs::copy(snapshot / "seems", path("old/seems"), stdfs::copy_options::recursive);
+    std::string text = readFile(snapshot / "manifest.json");
+    text.replace(text.find("\"format\": 2"), 11, "\"format\": 1");
+    for (std::size_t at; (at = text.find(",\n      \"sha256\"")) != std::string::npos;)
+        text.erase(at, text.find('"', text.find(':', at) + 3) + 1 - at);
+    writeFile(path("old/manifest.json"), text);
+    ASSERT_EQ(1u, snapshotsIn(path("old")).size());
+    ASSERT_EQ(1, snapshotsIn(path("old")).back().manifest.format) << text;
+
+    EXPECT_EQ(0, run({"verify", path("old")})) << out() << err();
+    EXPECT_EQ(0, run({"verify", "--offline", path("old")})) << out() << err();
+    EXPECT_TRUE(has(out(), "only sizes were checked")) << out();
+    driver().withPhone([](sim::VirtualPhone& phone) { return phone.fileSystem().remove("/a/notes.txt"); });
+    ASSERT_EQ(0, run({"restore", path("old")})) << err();
+    EXPECT_EQ(readFile(path("old/files/notes.txt")), onPhone(driver(), "/a/notes.txt"));
+    // A new backup goes beside it, as a snapshot of its own; the old one stays as it is.
+    ASSERT_EQ(0, run({"backup", path("old"), "--seems", "0030-0040"})) << err();
+    EXPECT_EQ(2u, snapshotsIn(path("old")).size());
+    EXPECT_TRUE(stdfs::exists(path("old/manifest.json")));
+}
+
+} // namespace
+} // namespace telvane::test
