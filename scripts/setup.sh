@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   libusb-1.0-0-dev umockdev libumockdev-dev
+  # libusb-1.0.dll for the Windows builds, from Debian's source package (scripts/libusb-windows.sh).
+  bzip2 xz-utils
   googletest libgtest-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
@@ -30,7 +32,7 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && exec "$(dirname "$0")/libusb-windows.sh"
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
@@ -53,3 +55,4 @@ if [ ${#foreign[@]} -gt 0 ] && ! $sudo apt-get install -y -qq "${foreign[@]}" >/
   # Only the 32-bit Windows suites need it; scripts/test.sh says loudly that they did not run.
   echo "setup: WARNING: could not install ${foreign[*]}; the 32-bit Windows suites cannot run" >&2
 fi
+"$(dirname "$0")/libusb-windows.sh"
