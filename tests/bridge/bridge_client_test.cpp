@@ -1,6 +1,5 @@
 #include "bridge/bridge_client.h"
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -183,24 +182,6 @@ TEST(BridgeClient, ServerFromBeforeHello_IsSpokenToWithout) {
     EXPECT_EQ(std::vector<std::string>{"path"}, client.listInterfaces());
     std::thread([&client] { EXPECT_EQ(std::vector<std::string>{"path"}, client.listInterfaces()); }).join();
     EXPECT_EQ(3, server.accepted()); // the refused one, then one plain connection per thread
-}
-
-TEST(BridgeClient, OpenAnswers_TellAnInterfaceInUseFromOtherFailures) {
-    std::atomic<int> answer{0};
-    FakeServer server([&](int, std::uint8_t) {
-        const OpenResponse responses[] = {{5, false}, {0, false}, {0, true}};
-        return Step{*encodeResponse(responses[answer.load()])};
-    });
-    BridgeClient client = clientOf(server);
-    const OpenResult opened = client.tryOpen("path");
-    EXPECT_EQ(OpenOutcome::Opened, opened.outcome);
-    EXPECT_EQ(5u, opened.handle);
-    answer = 1;
-    EXPECT_EQ(OpenOutcome::Failed, client.tryOpen("path").outcome);
-    answer = 2;
-    EXPECT_EQ(OpenOutcome::InUse, client.tryOpen("path").outcome);
-    EXPECT_EQ(0u, client.open("path"));
-    EXPECT_EQ(1, server.accepted());
 }
 
 TEST(BridgeAddress, ParsesTcpHostAndPortOnly) {

@@ -11,10 +11,7 @@
 #include "bridge/bridge_client.h"
 #include "bridge/bridge_server.h"
 #include "bridge_peers.h"
-#include "session/phone_session.h"
 #include "sim/virtual_driver.h"
-#include "support/capture_log.h"
-#include "support/fake_clock.h"
 #include "support/forwarding_port.h"
 
 namespace telvane {
@@ -183,27 +180,6 @@ TEST_F(BridgeProgramsTest, AnInterface_BelongsToOneProgramUntilItClosesOrGoes) {
     start = Steady::now();
     EXPECT_EQ(OpenOutcome::Opened, first->tryOpen(sim::kPhoneInterfacePath).outcome);
     EXPECT_LT(msSince(start), 1000);
-}
-
-TEST_F(BridgeProgramsTest, SecondProgram_FindsThePhoneInUseAndSendsItNoCommand) {
-    auto first = program();
-    auto second = program(1000);
-    test::CaptureLog log;
-    test::FakeClock clock;
-    struct Quiet final : LinkStateListener {
-        void onLinkState(int) override {}
-    } listener;
-    PhoneSession holder(*first, clock, log, listener);
-    PhoneSession latecomer(*second, clock, log, listener);
-    ASSERT_EQ(ConnectOutcome::Connected, holder.connect(0));
-    const std::uint32_t commands = driver.commandCount();
-    const std::uint64_t slept = clock.sleptMs();
-    EXPECT_EQ(ConnectOutcome::InUse, latecomer.connect(60000));
-    EXPECT_EQ(slept, clock.sleptMs()); // said at once, not after the whole wait
-    EXPECT_EQ(commands, driver.commandCount());
-    holder.disconnect();
-    EXPECT_EQ(ConnectOutcome::Connected, latecomer.connect(0));
-    latecomer.disconnect();
 }
 
 TEST_F(BridgeProgramsTest, TimedOutRequest_KeepsTheProgramsHandle) {
