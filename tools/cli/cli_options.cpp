@@ -62,6 +62,7 @@ ParseOutcome parseCliArguments(const std::vector<std::string>& args, CliRequest&
     app.add_option("--wait", request.waitSeconds, "seconds to wait for the phone (default 10)");
     app.add_flag("-q,--quiet", request.quiet, "no progress");
     app.add_flag("-v,--verbose", request.verbose, "print the whole log of the link on stderr");
+    app.set_version_flag("--version", "telvane-cli " TELVANE_VERSION);
 
     auto* info = app.add_subcommand("info", "state, model, volume and free space");
     info->add_flag("--json", request.json, "as JSON");
@@ -168,6 +169,9 @@ ParseOutcome parseCliArguments(const std::vector<std::string>& args, CliRequest&
         return ParseOutcome::Help;
     } catch (const CLI::CallForAllHelp&) {
         text = app.help("", CLI::AppFormatMode::All);
+        return ParseOutcome::Help;
+    } catch (const CLI::CallForVersion& e) {
+        text = std::string(e.what()) + "\n";
         return ParseOutcome::Help;
     } catch (const CLI::ParseError& e) {
         text = e.what();
