@@ -88,13 +88,13 @@ const std::vector<OptionRule>& optionRules() {
     return rules;
 }
 
-void printUsage() {
-    std::fprintf(stderr, "usage: telvane-phonesim [options]\n");
+void printUsage(std::FILE* to) {
+    std::fprintf(to, "usage: telvane-phonesim [options]\n");
     for (const auto& rule : optionRules()) {
         const std::string synopsis = std::string(rule.name) + " " + rule.value;
-        std::fprintf(stderr, "  %-16s %s\n", synopsis.c_str(), rule.help);
+        std::fprintf(to, "  %-16s %s\n", synopsis.c_str(), rule.help);
     }
-    std::fprintf(stderr, "commands on standard input: plug, unplug, fault RULE, clearfaults, status, quit\n"
+    std::fprintf(to, "commands on standard input: plug, unplug, fault RULE, clearfaults, status, quit\n"
                          "(after the end of standard input it serves on until quit or a signal)\n");
 }
 
@@ -175,9 +175,13 @@ void console(VirtualDriver& driver) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--help") {
+        printUsage(stdout);
+        return 0;
+    }
     auto options = parseOptions(argc, argv);
     if (!options) {
-        printUsage();
+        printUsage(stderr);
         return 2;
     }
 

@@ -39,14 +39,29 @@ bool parseListenPort(std::string_view text, std::uint16_t& port) {
     return true;
 }
 
+void printUsage(std::FILE* to) {
+    std::fprintf(to, "usage: telvane-usbserver [--port N] [--device usb[:PATH]] [--usb-id VID:PID]...\n"
+                     "  --port N           listen on 127.0.0.1 port N (0, the default, picks a free port; it is\n"
+                     "                     printed first)\n"
+                     "  --device usb[:PATH]\n"
+                     "                     serve every phone (usb), or one device (usb:1-4) or interface\n"
+                     "                     (usb:1-4:8)\n"
+                     "  --usb-id VID:PID   take the USB device VID:PID for a phone too (repeatable)\n"
+                     "Ends on \"quit\" on standard input, SIGINT or SIGTERM.\n");
+}
+
 int usage() {
-    std::fprintf(stderr, "usage: telvane-usbserver [--port N] [--device usb[:PATH]] [--usb-id VID:PID]...\n");
+    printUsage(stderr);
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
+        printUsage(stdout);
+        return 0;
+    }
     std::uint16_t listenPort = 0;
     std::string device = "usb"; // every phone on this machine
     std::vector<UsbId> usbIds;
