@@ -12,57 +12,15 @@
 
 #include <gtest/gtest.h>
 
-#include "support/child_process.h"
+#include "cli_process/cli_process_fixture.h"
 
 #if defined(TELVANE_PHONESIM_PATH) && defined(TELVANE_CLI_PATH)
 namespace telvane {
 namespace {
 
 namespace stdfs = std::filesystem;
-
-// A simulator serving one phone on a port of its own.
-class ServedPhone {
-public:
-    explicit ServedPhone(std::vector<std::string> args) : process_(withProgram(std::move(args))) {
-        port_ = process_.readLine();
-    }
-    std::string device() const { return "tcp:127.0.0.1:" + port_; }
-    // Sends a console command and waits for its answer (status answers once the rest is done).
-    std::string command(const std::string& line) {
-        process_.send(line);
-        if (line == "status") return process_.readLine();
-        process_.send("status");
-        return process_.readLine();
-    }
-
-private:
-    static std::vector<std::string> withProgram(std::vector<std::string> args) {
-        args.insert(args.begin(), {TELVANE_PHONESIM_PATH, "--port", "0"});
-        return args;
-    }
-    test::ChildProcess process_;
-    std::string port_;
-};
-
-class CliProcess : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        folder_ = stdfs::temp_directory_path() / ("telvane-cli-process-" + name);
-        stdfs::remove_all(folder_);
-        stdfs::create_directories(folder_);
-    }
-    void TearDown() override { stdfs::remove_all(folder_); }
-
-    test::ProgramRun cli(const std::string& device, std::vector<std::string> args) {
-        args.insert(args.begin(), {TELVANE_CLI_PATH, "--device", device});
-        return test::runProgram(args);
-    }
-    std::string path(const std::string& relative) const { return (folder_ / relative).string(); }
-
-    stdfs::path folder_;
-};
+using test::CliProcess;
+using test::ServedPhone;
 
 // The built-in tree phone, and a small flat one (the built-in flat phone's forty files would
 // spend most of the suite's time in the pauses each download makes).

@@ -64,7 +64,8 @@ void ChildProcess::closeInput() {
 }
 
 void ChildProcess::signal(int number) {
-    if (pid_ > 0) kill(pid_, number);
+    // Once reaped, its pid may be another process's.
+    if (pid_ > 0 && !exited_) kill(pid_, number);
 }
 
 bool ChildProcess::send(const std::string& line) {
@@ -84,15 +85,16 @@ std::string ChildProcess::readLine(int timeoutMs) {
 }
 
 int ChildProcess::waitExit(int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
+    // Looks at least once, so waitExit(0) asks without waiting.
+    for (int waited = 0;; waited += 10) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             exited_ = true;
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
+        if (waited >= timeoutMs) return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return -1;
 }
 
 ProgramRun runProgram(const std::vector<std::string>& argvText, int timeoutMs) {

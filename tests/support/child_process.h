@@ -23,7 +23,8 @@ public:
     bool send(const std::string& line);
     // The next line of its output, waiting at most timeoutMs ("" when none came).
     std::string readLine(int timeoutMs = 5000);
-    // Its exit status once it has ended within timeoutMs, else -1.
+    // Its exit status once it has ended within timeoutMs, else -1 (also when a signal ended it).
+    // 0 asks without waiting.
     int waitExit(int timeoutMs = 5000);
 
 private:
