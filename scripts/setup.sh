@@ -17,6 +17,8 @@ packages=(
   wine32:i386
   # The command-line tool's option parsing and its JSON.
   libcli11-dev nlohmann-json3-dev
+  # The releases (scripts/package.sh) and their tests.
+  nsis zip unzip dpkg-dev help2man lintian man-db
 )
 
 sudo=""
