@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "backup/pc_store.h"
+#include "backup/snapshot_record.h"
 #include "common/sha256.h"
 #include "session/pc_file_name.h"
 
@@ -207,16 +208,14 @@ std::optional<RestorePlan> planRestore(PhoneFiles& phone, const PhoneIdentity& i
             if (reporter.stopRequested()) return std::nullopt;
             RestorePlan::Seem item;
             item.entry = s;
-            const auto stored = readTextFile(plan.snapshot.folder / pcPath(s.pc), s.size);
-            if (!stored || stored->size() != s.size ||
-                (!s.sha256.empty() &&
-                 sha256Hex({reinterpret_cast<const std::uint8_t*>(stored->data()), stored->size()}) != s.sha256)) {
+            auto stored = readSnapshotRecord(plan.snapshot.folder, s);
+            if (!stored) {
                 item.action = SeemAction::Refuse;
                 item.why = s.pc + " in the backup is damaged or missing";
                 plan.seems.push_back(std::move(item));
                 continue;
             }
-            item.bytes.assign(stored->begin(), stored->end());
+            item.bytes = std::move(*stored);
             const std::string label = seemLabel(s.seem, s.record);
             reporter.beginItem(label, 0);
             const SeemRead read = phone.readSeem(s.seem, s.record, current);

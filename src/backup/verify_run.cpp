@@ -1,12 +1,12 @@
 #include "backup/verify_run.h"
 
-#include <cstring>
 #include <map>
 #include <set>
 #include <vector>
 
 #include "backup/backup_folder.h"
 #include "backup/pc_store.h"
+#include "backup/snapshot_record.h"
 #include "common/sha256.h"
 #include "session/pc_file_name.h"
 
@@ -150,19 +150,17 @@ RunResult verifyBackup(PhoneFiles& phone, const PhoneIdentity& identity, const s
             return RunResult::Failed;
         }
         std::vector<std::string> problems;
-        const auto stored = readTextFile(snapshot->folder / pcPath(s.pc), s.size);
-        const bool sound = stored && stored->size() == s.size &&
-                           (s.sha256.empty() ||
-                            sha256Hex({reinterpret_cast<const std::uint8_t*>(stored->data()), stored->size()}) == s.sha256);
+        const auto stored = readSnapshotRecord(snapshot->folder, s);
+        const bool sound = stored.has_value();
         if (!sound) problems.push_back(s.pc + " in the backup is damaged or missing");
         if (read == SeemRead::Absent) {
             problems.push_back("missing on the phone");
         } else if (bytes.size() != s.size) {
             problems.push_back(std::to_string(bytes.size()) + " bytes on the phone, " + std::to_string(s.size) +
                                " in the backup");
-        } else if (sound && std::memcmp(bytes.data(), stored->data(), bytes.size()) != 0) {
+        } else if (sound && bytes != *stored) {
             std::size_t at = 0;
-            while (bytes[at] == static_cast<std::uint8_t>((*stored)[at])) ++at;
+            while (bytes[at] == (*stored)[at]) ++at;
             problems.push_back("bytes differ from offset " + std::to_string(at));
         } else if (!sound && !s.sha256.empty() && sha256Hex(bytes) != s.sha256) {
             problems.push_back("bytes differ");

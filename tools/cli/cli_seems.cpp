@@ -8,7 +8,7 @@
 #include "backup/backup_folder.h"
 #include "backup/seem_edit.h"
 #include "backup/seem_undo.h"
-#include "common/sha256.h"
+#include "backup/snapshot_record.h"
 #include "tools/cli/cli_run.h"
 #include "tools/cli/pc_paths.h"
 
@@ -100,11 +100,8 @@ void CliRun::diffSeems() {
         for (const backup::Manifest::Seem& s : snapshot->manifest.seems) {
             if (!wanted(s.seem, s.record)) continue;
             Stored& entry = stored[{s.seem, s.record}];
-            const auto text = backup::readTextFile(snapshot->folder / pcPath(s.pc), s.size);
-            entry.bytes.assign(text ? text->begin() : std::string::const_iterator{},
-                               text ? text->end() : std::string::const_iterator{});
-            if (!text || text->size() != s.size || (!s.sha256.empty() && sha256Hex(entry.bytes) != s.sha256))
-                entry.damaged = s.pc + " in the backup is damaged or missing";
+            if (auto bytes = backup::readSnapshotRecord(snapshot->folder, s)) entry.bytes = std::move(*bytes);
+            else entry.damaged = s.pc + " in the backup is damaged or missing";
         }
     } else {
         where = "in the file";
