@@ -82,4 +82,15 @@ inline void transferFigure(const std::string& name, double kib, double totalMs, 
            ">= " + fixed(goalShare * 100, 0) + "% of what the sleeps allow", share >= goalShare);
 }
 
+// A run against its floor, the time the protocol's sleeps took in it: how many times the floor
+// its wall time is, with what else the run measured after it.
+inline void floorFigure(const std::string& name, double wallMs, double floorMs, const std::string& more,
+                        double goalRatio) {
+    const double ratio = floorMs > 0 ? wallMs / floorMs : 0;
+    figure(name,
+           fixed(wallMs / 1000, 1) + " s, " + fixed(ratio, 3) + " x its floor (sleeps " + fixed(floorMs / 1000, 1) +
+               " s)" + (more.empty() ? "" : "; " + more),
+           "<= " + fixed(goalRatio, 2) + " x the floor", ratio > 0 && ratio <= goalRatio);
+}
+
 } // namespace telvane::bench

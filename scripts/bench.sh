@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures the program's speed and prints one table, each figure beside its goal: transfers,
 # CPU and list reads on the in-process virtual phone, telvane-phonesim's start, the libusb port
-# on the emulated USB phone and telvane-cli's whole-phone backup (native), the
-# window's list and tree fills and a 1 MiB download through the bridge (under Wine). Release
+# on the emulated USB phone and telvane-cli's whole-phone backup and restore with their peak
+# memory (native), the window's list and tree fills and a 1 MiB download through the bridge
+# (under Wine). Release
 # builds in build/bench-native and build/bench-win64. Not part of scripts/test.sh: a busy
 # machine gives slower figures, not a failure; a missed goal is shown, and the exit code is 0.
 #
@@ -60,7 +61,7 @@ figures() {
 
 figures "native figures" "$native/bench/telvane-bench-native" "$phonesim"
 figures "libusb port under umockdev" "$native/bench/telvane-usb-bench"
-figures "telvane-cli backup" "$native/bench/telvane-bench-cli"
+figures "telvane-cli backup and restore" "$native/bench/telvane-bench-cli"
 
 # The window under Wine; the bridge download from telvane-phonesim serving one 1 MiB file.
 wine_prepare "$win64/wineprefix"
