@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native suite, the same suite under AddressSanitizer
 # with UndefinedBehaviorSanitizer and under ThreadSanitizer, the fuzzers for a few seconds each,
-# and the suites of the 64-bit and the 32-bit Windows builds under Wine on a headless X server.
-# Exits non-zero on any failure.
+# the suites of the 64-bit and the 32-bit Windows builds under Wine on a headless X server, and
+# the releases (scripts/package.sh) installed, run and removed. Exits non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -88,5 +88,11 @@ for build in win64 win32; do
 done
 rm -rf "$logs"
 [ "$failed" = 0 ]
+
+# The releases as their users meet them. The Windows programs are those built above, so only the
+# Linux programs' Release build and the packaging itself cost time here; each step is time-boxed.
+step "releases: the Windows zips and installer, the Debian package"
+timeout 900 "$root/scripts/package.sh"
+timeout 300 "$root/tests/packages/packages_test.sh" "$root/build/dist"
 
 step "all tests passed"
