@@ -23,6 +23,10 @@ std::optional<DeviceChoice> parseDeviceChoice(std::string_view text, std::string
         choice.port = address->port;
         return choice;
     }
+    if (text == "auto") {
+        choice.kind = DeviceChoice::Kind::Auto;
+        return choice;
+    }
     if (text == "driver") {
         choice.kind = DeviceChoice::Kind::Driver;
         return choice;
@@ -32,7 +36,7 @@ std::optional<DeviceChoice> parseDeviceChoice(std::string_view text, std::string
         choice.usbPath = text == "usb" ? "" : std::string(text.substr(4));
         return choice;
     }
-    error = "unknown device \"" + choice.text + "\": use usb[:PATH], driver, virtual[:PROFILE] or tcp:HOST:PORT";
+    error = "unknown device \"" + choice.text + "\": use auto, usb[:PATH], driver, virtual[:PROFILE] or tcp:HOST:PORT";
     return std::nullopt;
 }
 

@@ -7,12 +7,15 @@
 namespace telvane {
 
 // The device a program talks to, as its --device option names it:
-//   usb | usb:PATH          a phone on this machine's USB, through libusb (Linux)
+//   auto                    on Windows the maker's driver where it lists a phone, USB
+//                           otherwise; elsewhere the same as usb
+//   usb | usb:PATH          a phone on this machine's USB, through libusb (on Windows one
+//                           bound to WinUSB)
 //   driver                  the phone maker's driver (Windows)
 //   virtual[:PROFILE]       the virtual phone, in this process
 //   tcp:HOST:PORT           a phone served over the device bridge
 struct DeviceChoice {
-    enum class Kind { Usb, Driver, Virtual, Bridge };
+    enum class Kind { Auto, Usb, Driver, Virtual, Bridge };
     Kind kind = Kind::Driver;
     std::string text;    // as given, for messages
     std::string usbPath; // Usb: "" for every phone, else the interface or device path
@@ -23,9 +26,10 @@ struct DeviceChoice {
 
 inline constexpr const char* kDefaultVirtualProfile = "tree";
 
-// What a program uses when no device is named: the maker's driver on Windows, libusb elsewhere.
+// What a program uses when no device is named: on Windows whichever of the maker's driver and
+// WinUSB reaches the phone, libusb elsewhere.
 #ifdef _WIN32
-inline constexpr const char* kDefaultDevice = "driver";
+inline constexpr const char* kDefaultDevice = "auto";
 #else
 inline constexpr const char* kDefaultDevice = "usb";
 #endif

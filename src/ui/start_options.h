@@ -9,11 +9,11 @@ namespace telvane {
 
 // What the program's command line asks for.
 struct StartOptions {
-    DeviceChoice device;        // the phone maker's driver unless --device says otherwise
+    DeviceChoice device;        // auto unless --device says otherwise
     std::string screenshotPath; // where to save a picture of the window once the files are listed
 };
 
-// Understands "--device driver", "--device virtual[:PROFILE]", "--device tcp:HOST:PORT" and
+// Understands "--device auto | driver | usb[:PATH] | virtual[:PROFILE] | tcp:HOST:PORT" and
 // "--screenshot PATH". Nothing, with the reason in error, for anything else.
 std::optional<StartOptions> parseStartOptions(std::span<const std::string> args, std::string& error);
 

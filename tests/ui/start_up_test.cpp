@@ -31,7 +31,15 @@ std::optional<StartOptions> parse(std::vector<std::string> args, std::string* er
 TEST(StartOptionsTest, DevicesAndScreenshot) {
     auto none = parse({});
     ASSERT_TRUE(none);
-    EXPECT_EQ(DeviceChoice::Kind::Driver, none->device.kind);
+    EXPECT_EQ(DeviceChoice::Kind::Auto, none->device.kind);
+    EXPECT_EQ("auto", none->device.text);
+
+    for (const char* forced : {"driver", "usb", "usb:1-4:8"}) {
+        auto chosen = parse({"--device", forced});
+        ASSERT_TRUE(chosen) << forced;
+        EXPECT_EQ(forced, chosen->device.text);
+        EXPECT_EQ(forced[0] == 'd' ? DeviceChoice::Kind::Driver : DeviceChoice::Kind::Usb, chosen->device.kind);
+    }
 
     auto virt = parse({"--device", "virtual"});
     ASSERT_TRUE(virt);
@@ -53,7 +61,7 @@ TEST(StartOptionsTest, DevicesAndScreenshot) {
 TEST(StartOptionsTest, UnknownOrIncompleteOptionsAreRefusedWithAReason) {
     std::string error;
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--device"}, {"--device", "usb"}, {"--device", "virtual:"}, {"--device", "tcp:host"}, {"--screenshot"}, {"-x"}}) {
+             {"--device"}, {"--device", "usb:"}, {"--device", "virtual:"}, {"--device", "tcp:host"}, {"--screenshot"}, {"-x"}}) {
         EXPECT_FALSE(parse(args, &error)) << args.back();
         EXPECT_FALSE(error.empty());
     }

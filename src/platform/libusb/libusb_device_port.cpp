@@ -2,17 +2,24 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <optional>
 
 #include <libusb.h>
+#ifdef _WIN32
+#include "platform/win32/win32_modem.h"
+#else
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "platform/libusb/acm_modem.h"
+#endif
+
 #include "common/byte_order.h"
 #include "link/usb_channel.h"
-#include "platform/libusb/acm_modem.h"
+#include "platform/libusb/libusb_runtime.h"
 #include "platform/libusb/usb_request.h"
 
 namespace telvane {
@@ -20,13 +27,20 @@ namespace telvane {
 namespace {
 
 constexpr std::uint8_t kVendorSpecificClass = 0xFF;
+#ifdef _WIN32
+// No hotplug there: each look reads the whole device list, so not too often.
+constexpr std::uint32_t kRemovalPollMs = 500;
+#else
 constexpr std::uint32_t kRemovalPollMs = 250;
 constexpr long kEventHandlingUs = 10000;
+#endif
 constexpr std::size_t kMaxStringDescriptor = 255;
 constexpr std::uint8_t kLanguageTableIndex = 0;
 constexpr std::size_t kMaxPortDepth = 7;
 constexpr std::size_t kMaxReportedPaths = 64;
+#ifndef _WIN32
 constexpr const char* kUdevRule = "packaging/linux/70-telvane-p2k.rules";
+#endif
 
 // The list libusb holds now, released with its references.
 class DeviceList {
@@ -123,18 +137,25 @@ struct LibusbDevicePort::OpenInterface {
     OpenInterface& operator=(const OpenInterface&) = delete;
     ~OpenInterface() {
         if (claimed) libusb_release_interface(handle, number);
+#ifndef _WIN32
         if (detached) libusb_attach_kernel_driver(handle, number);
+#endif
         if (handle != nullptr) libusb_close(handle);
     }
 };
 
 LibusbDevicePort::LibusbDevicePort(Settings settings, LogSink& log)
     : settings_(std::move(settings)), filter_(settings_.extraIds), log_(log) {
+    if (!libusbAvailable(unavailable_)) return;
+#ifndef _WIN32
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+#endif
     if (libusb_init(&context_) != LIBUSB_SUCCESS) {
         context_ = nullptr;
+        unavailable_ = "libusb could not start";
         return;
     }
+#ifndef _WIN32
     if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
         auto left = [](libusb_context*, libusb_device* device, libusb_hotplug_event, void* self) -> int {
             static_cast<LibusbDevicePort*>(self)->noteDeparture(device);
@@ -145,6 +166,7 @@ LibusbDevicePort::LibusbDevicePort(Settings settings, LogSink& log)
                                                     LIBUSB_HOTPLUG_MATCH_ANY, left, this,
                                                     &hotplugHandle_) == LIBUSB_SUCCESS;
     }
+#endif
 }
 
 LibusbDevicePort::~LibusbDevicePort() {
@@ -152,18 +174,41 @@ LibusbDevicePort::~LibusbDevicePort() {
     handles_.clear();
     for (auto& [path, opened] : opened_) libusb_unref_device(opened.device);
     if (context_ != nullptr) {
+#ifndef _WIN32
         if (hotplug_) libusb_hotplug_deregister_callback(context_, hotplugHandle_);
+#endif
         libusb_exit(context_);
     }
+#ifndef _WIN32
     if (wakeFd_ >= 0) ::close(wakeFd_);
+#endif
 }
 
 void LibusbDevicePort::shutdown() {
+#ifdef _WIN32
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        stopping_.store(true);
+    }
+    wake_.notify_all();
+#else
     stopping_.store(true);
     const std::uint64_t one = 1;
     if (wakeFd_ >= 0) (void)!::write(wakeFd_, &one, sizeof one);
+#endif
 }
 
+#ifdef _WIN32
+// The modem switch goes through the COM port Windows lists for the phone's modem, as with the
+// maker's driver.
+std::string LibusbDevicePort::modemPort() { return findModemPort(); }
+
+bool LibusbDevicePort::writeModem(const std::string& port, std::span<const std::uint8_t> bytes) {
+    // The name may come from another process over the bridge: write to no port but the modem's.
+    if (port.empty() || port != findModemPort()) return false;
+    return writeModemPort(port, bytes);
+}
+#else
 std::string LibusbDevicePort::modemPort() {
     const auto modems = findAcmModems(filter_);
     return modems.empty() ? std::string() : modems.front();
@@ -175,6 +220,7 @@ bool LibusbDevicePort::writeModem(const std::string& port, std::span<const std::
     if (std::find(modems.begin(), modems.end(), port) == modems.end()) return false;
     return writeRawTty(port, bytes, kModemWriteLimitMs);
 }
+#endif
 
 bool LibusbDevicePort::acceptsPath(const std::string& path) const {
     const std::string& only = settings_.only;
@@ -227,6 +273,11 @@ DeviceHandle LibusbDevicePort::openInterface(const std::string& path, OpenFailur
     };
     auto failedWith = [&failed](int error) {
         switch (error) {
+#ifdef _WIN32
+        // Windows' libusb reaches only interfaces WinUSB (or a driver like it) is bound to.
+        case LIBUSB_ERROR_NOT_SUPPORTED:
+            return failed(OpenFailure::NoDriver);
+#endif
         case LIBUSB_ERROR_ACCESS:
             return failed(OpenFailure::NoPermission);
         case LIBUSB_ERROR_BUSY:
@@ -241,7 +292,7 @@ DeviceHandle LibusbDevicePort::openInterface(const std::string& path, OpenFailur
 
     libusb_device* device = findDevice(*where);
     if (device == nullptr) return failed(OpenFailure::Gone);
-    std::unique_ptr<libusb_device, void (*)(libusb_device*)> reference(device, libusb_unref_device);
+    std::unique_ptr<libusb_device, decltype(&libusb_unref_device)> reference(device, libusb_unref_device);
     if (!accepted(filter_, device)) return failed(OpenFailure::Gone);
 
     auto open = std::make_shared<OpenInterface>();
@@ -260,6 +311,12 @@ DeviceHandle LibusbDevicePort::openInterface(const std::string& path, OpenFailur
         open->handle = nullptr;
         return failedWith(result);
     }
+#ifdef _WIN32
+    result = libusb_claim_interface(open->handle, open->number);
+    // On a composite device the parent opens; an interface without WinUSB is then not found.
+    if (result == LIBUSB_ERROR_NOT_FOUND) return failed(OpenFailure::NoDriver);
+    if (result != LIBUSB_SUCCESS) return failedWith(result);
+#else
     // Take the interface from a kernel driver only when one holds it; it gets it back on close.
     if (libusb_kernel_driver_active(open->handle, open->number) == 1) {
         result = libusb_detach_kernel_driver(open->handle, open->number);
@@ -268,6 +325,7 @@ DeviceHandle LibusbDevicePort::openInterface(const std::string& path, OpenFailur
     }
     result = libusb_claim_interface(open->handle, open->number);
     if (result != LIBUSB_SUCCESS) return failedWith(result);
+#endif
     open->claimed = true;
 
     libusb_device* replaced = nullptr;
@@ -295,15 +353,30 @@ void LibusbDevicePort::reportOpenFailure(const std::string& path, OpenFailure fa
         it->second = failure;
     }
     std::string why;
+#ifdef _WIN32
+    const auto where = parseUsbPath(path);
+    const std::string interface = "the phone's Interface " + std::to_string(where ? where->interfaceNumber : 8);
+#endif
     switch (failure) {
     case OpenFailure::NoPermission:
+#ifdef _WIN32
+        why = "access denied (another program or driver holds " + interface + ")";
+#else
         why = std::string("no permission (install ") + kUdevRule + ")";
+#endif
         break;
     case OpenFailure::Busy:
         why = "interface busy (another program holds it)";
         break;
     case OpenFailure::Gone:
         why = "device gone";
+        break;
+    case OpenFailure::NoDriver:
+#ifdef _WIN32
+        why = "no WinUSB driver: bind WinUSB to " + interface + " (with a driver installer such as Zadig; see the README)";
+#else
+        why = "no driver";
+#endif
         break;
     case OpenFailure::None:
     case OpenFailure::Other:
@@ -383,11 +456,14 @@ RequestResult LibusbDevicePort::interfaceString(OpenInterface& open, std::span<c
     return usbreq::interfaceStringAnswer(*units, output);
 }
 
+#ifndef _WIN32
 void LibusbDevicePort::noteDeparture(libusb_device* device) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& [path, opened] : opened_)
         if (opened.device == device) opened.departed = true;
 }
+
+#endif
 
 bool LibusbDevicePort::stillThere(const std::string& path) {
     const auto where = parseUsbPath(path);
@@ -412,6 +488,12 @@ void LibusbDevicePort::waitRemoval(const std::string& path) {
     while (!stopping_.load() && stillThere(path)) awaitEvents(kRemovalPollMs);
 }
 
+#ifdef _WIN32
+void LibusbDevicePort::awaitEvents(std::uint32_t ms) {
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_.load(); });
+}
+#else
 void LibusbDevicePort::awaitEvents(std::uint32_t ms) {
     std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
     if (hotplug_) {
@@ -429,5 +511,7 @@ void LibusbDevicePort::awaitEvents(std::uint32_t ms) {
     timeval limit{0, kEventHandlingUs};
     libusb_handle_events_timeout_completed(context_, &limit, nullptr);
 }
+
+#endif
 
 } // namespace telvane

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -18,7 +19,9 @@ struct libusb_device;
 namespace telvane {
 
 // The device port over libusb: the phone's vendor-specific interfaces answer the driver's
-// requests as control transfers, the modem is its ACM tty. Paths are "usb:1-4.2:8".
+// requests as control transfers, the modem is its ACM tty (on Windows the COM port Windows
+// lists for it). Paths are "usb:1-4.2:8". On Windows libusb reaches an interface only when
+// WinUSB is bound to it, and tells no departures: removal is seen by reading the device list.
 // Thread-safe; requests on different handles may run at once. Logs one line when an
 // interface cannot be opened (and not again for the same path and cause), nothing else.
 class LibusbDevicePort final : public DevicePort {
@@ -38,12 +41,15 @@ public:
     LibusbDevicePort(const LibusbDevicePort&) = delete;
     LibusbDevicePort& operator=(const LibusbDevicePort&) = delete;
 
-    // False when libusb could not start; the port then finds nothing.
+    // False when libusb could not start (on Windows, also when libusb-1.0.dll cannot be
+    // loaded); the port then finds nothing, and unavailableReason() says why.
     bool started() const { return context_ != nullptr; }
+    const std::string& unavailableReason() const { return unavailable_; }
 
-    // The first ACM tty of an accepted device ("/dev/ttyACM0"), "" when none.
+    // The first ACM tty of an accepted device ("/dev/ttyACM0"; on Windows the phone's COM
+    // port), "" when none.
     std::string modemPort() override;
-    // Only to a tty that modemPort() would report, in raw mode.
+    // Only to a port that modemPort() would report (a tty in raw mode).
     bool writeModem(const std::string& port, std::span<const std::uint8_t> bytes) override;
     std::vector<std::string> listInterfaces() override;
     // Claims the interface (detaching a kernel driver only when one is bound).
@@ -61,7 +67,7 @@ public:
     void shutdown();
 
 private:
-    enum class OpenFailure { None, NoPermission, Busy, Gone, Other };
+    enum class OpenFailure { None, NoPermission, Busy, Gone, NoDriver, Other };
     struct OpenInterface;
     struct Opened {
         libusb_device* device = nullptr; // referenced while kept
@@ -91,7 +97,13 @@ private:
     libusb_context* context_ = nullptr;
     bool hotplug_ = false;
     int hotplugHandle_ = 0;
+    std::string unavailable_;
+#ifdef _WIN32
+    std::mutex wakeMutex_;
+    std::condition_variable wake_; // notified by shutdown()
+#else
     int wakeFd_ = -1; // readable once shutdown() was called
+#endif
     std::atomic<bool> stopping_{false};
 
     std::mutex mutex_; // guards the maps below

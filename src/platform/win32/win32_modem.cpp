@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/win32/win32_device_port.h"
+#include "platform/win32/win32_modem.h"
 
 namespace telvane {
 
@@ -23,7 +24,7 @@ bool isPlainDeviceName(const std::string& name) {
 }
 } // namespace
 
-std::string Win32DevicePort::modemPort() {
+std::string findModemPort() {
     std::array<char, kPortNameArea> buffer{};
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
@@ -38,7 +39,7 @@ std::string Win32DevicePort::modemPort() {
     return std::string(buffer.data(), strnlen(buffer.data(), buffer.size() - 1));
 }
 
-bool Win32DevicePort::writeModem(const std::string& port, std::span<const std::uint8_t> bytes) {
+bool writeModemPort(const std::string& port, std::span<const std::uint8_t> bytes) {
     if (!isPlainDeviceName(port)) return false;
     // The device namespace reaches COM10 and above too; a device is opened, never created.
     const std::string path = "\\\\.\\" + port;
@@ -48,6 +49,12 @@ bool Win32DevicePort::writeModem(const std::string& port, std::span<const std::u
     const BOOL ok = WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(handle);
     return ok && written == bytes.size();
+}
+
+std::string Win32DevicePort::modemPort() { return findModemPort(); }
+
+bool Win32DevicePort::writeModem(const std::string& port, std::span<const std::uint8_t> bytes) {
+    return writeModemPort(port, bytes);
 }
 
 } // namespace telvane
