@@ -55,8 +55,9 @@ ParseOutcome parseCliArguments(const std::vector<std::string>& args, CliRequest&
     // (the Windows default; the subcommands inherit this).
     app.allow_windows_style_options(false);
     app.add_option("--device", request.device,
-                   "usb | usb:PATH | virtual[:tree|:flat] | tcp:HOST:PORT | driver (default: usb on Linux, driver on "
-                   "Windows; TELVANE_DEVICE overrides the default)");
+                   "auto | usb | usb:PATH | virtual[:tree|:flat] | tcp:HOST:PORT | driver (default: usb on Linux, "
+                   "auto on Windows: the maker's driver where it lists a phone, WinUSB otherwise; TELVANE_DEVICE "
+                   "overrides the default)");
     app.add_option("--usb-id", request.usbIds, "take the USB device VID:PID for a phone too (repeatable)")
         ->allow_extra_args(false);
     app.add_option("--wait", request.waitSeconds, "seconds to wait for the phone (default 10)");
