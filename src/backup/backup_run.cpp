@@ -485,4 +485,21 @@ RunResult backupPhone(PhoneFiles& phone, const PhoneIdentity& identity, const st
     return run.run();
 }
 
+std::optional<std::string> otherPhoneBackupIn(PhoneFiles& phone, const PhoneIdentity& identity,
+                                              const stdfs::path& folder) {
+    // The same two checks BackupRun::prepare makes, without its lock and folders.
+    const BackupFolder backups(folder);
+    const std::vector<Snapshot> snapshots = backups.snapshots();
+    std::string why;
+    if (!snapshots.empty() &&
+        matchPhone(snapshots.back().manifest, identity, phone, true, why) == PhoneMatch::Other)
+        return "holds another phone's backup: " + why;
+    const Unfinished unfinished = readUnfinished(backups);
+    const std::string volume = latin1ToUtf8(identity.volume);
+    if (unfinished.present && (unfinished.model != identity.model || unfinished.volume != volume ||
+                               unfinished.treeMode != identity.treeMode))
+        return "holds an unfinished backup of " + phoneLabel(unfinished.model, unfinished.volume);
+    return std::nullopt;
+}
+
 } // namespace telvane::backup

@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "backup/backup_reporter.h"
 #include "backup/phone_files.h"
@@ -24,5 +26,12 @@ struct BackupOptions {
 // takes up what it fetched completely.
 RunResult backupPhone(PhoneFiles& phone, const PhoneIdentity& identity, const std::filesystem::path& folder,
                       const BackupOptions& options, BackupReporter& reporter);
+
+// Why backupPhone would refuse folder unless BackupOptions::otherPhone is set ("holds another
+// phone's backup: ..." or "holds an unfinished backup of ..."), or nothing when it would not:
+// for a caller that asks its user before anything is written. Reads the folder and a few of the
+// phone's seem records; writes nothing.
+std::optional<std::string> otherPhoneBackupIn(PhoneFiles& phone, const PhoneIdentity& identity,
+                                              const std::filesystem::path& folder);
 
 } // namespace telvane::backup
