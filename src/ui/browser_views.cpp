@@ -128,6 +128,21 @@ int BrowserViews::refreshFileList() {
     listConnection_ = connection;
     log_.appendLog(kListOk);
 
+    fillViews();
+    log_.appendLog("Files found: " + std::to_string(files_.count()) + "\r\n");
+
+    if (treeMode_) {
+        // Selecting the node already selected changes nothing, so show its files directly.
+        if (controls_.tree.selected() == rootNode_) {
+            showFolder();
+        } else {
+            controls_.tree.select(rootNode_);
+        }
+    }
+    return 0;
+}
+
+void BrowserViews::fillViews() {
     const std::uint32_t count = files_.count();
     controls_.tree.beginUpdate();
     if (treeMode_) {
@@ -146,17 +161,22 @@ int BrowserViews::refreshFileList() {
     }
     if (rootNode_ != 0) controls_.tree.expand(rootNode_);
     controls_.tree.endUpdate();
-    log_.appendLog("Files found: " + std::to_string(count) + "\r\n");
+}
 
-    if (treeMode_) {
-        // Selecting the node already selected changes nothing, so show its files directly.
-        if (controls_.tree.selected() == rootNode_) {
-            showFolder();
-        } else {
-            controls_.tree.select(rootNode_);
-        }
-    }
-    return 0;
+void BrowserViews::setRowsAside() {
+    controls_.list.clear();
+    asideBlock_ = files_.entry(0).record;
+}
+
+void BrowserViews::showRowsAgain() {
+    const std::uint8_t* block = files_.entry(0).record;
+    // A list read anew (whole or not) is this connection's, as after a refresh.
+    if (block != asideBlock_) listConnection_ = currentConnection();
+    asideBlock_ = nullptr;
+    // Rows only for a whole list, as a refresh shows them; a refresh that broke off showed none.
+    if (block == nullptr || !files_.complete()) return;
+    fillViews();
+    if (treeMode_) showFolder();
 }
 
 bool BrowserViews::listFromThisConnection() const {

@@ -48,6 +48,12 @@ public:
     int refreshFileList();
     // Fills the list with the files of the selected folder (tree mode).
     void showFolder();
+    // Around a command that reads the file list itself (a whole-phone backup, verify or restore):
+    // setRowsAside takes the rows down before the records they point into can go; showRowsAgain
+    // shows the list there is afterwards (the one that command read, on the connection in use),
+    // keeping the selected folder. Nothing is logged.
+    void setRowsAside();
+    void showRowsAgain();
     // The path of a node: the volume, then the folders down to it, each followed by '/'.
     // A node outside the root's subtree gives its folders only; no node gives "".
     std::string treePath(TreeNode node);
@@ -70,6 +76,8 @@ public:
 private:
     // Makes a root node from the volume name when a refresh in tree mode finds none yet.
     void ensureRoot();
+    // The records read into the tree's folders (tree mode) or the list's rows (flat mode).
+    void fillViews();
     static ListRow listRow(FileEntry entry, std::string_view text, bool phoneOrder);
     // The connection commands go to now: the one the channel is bound to, else the link's.
     std::uint64_t currentConnection() const;
@@ -86,6 +94,7 @@ private:
     std::optional<std::uint64_t> listConnection_; // the connection the list's records came from
     bool treeMode_ = true;
     TreeNode rootNode_ = 0;
+    const std::uint8_t* asideBlock_ = nullptr; // the records' block when the rows were set aside
 
     // Folder nodes by parent and text, kept while a refresh adds folders: finding a child by
     // the tree's own walk costs a control message per sibling, for every record.

@@ -65,6 +65,22 @@ public:
     virtual bool saveFileDialog(FileDialogSetup& setup) = 0;
     // A question with the buttons Yes and No and no caption of its own. True only for Yes.
     virtual bool askYesNo(std::string_view text) = 0;
+
+    // The whole-phone commands' dialogs. Desktops without them choose no folder and show nothing.
+    // The folder dialog (the common file dialog choosing a folder, where a typed path is taken
+    // too), with a title, opened in folder when that names one. True when confirmed, with the
+    // folder's full path in folder. A folder that does not exist yet is taken only when mayBeNew.
+    virtual bool pickFolder(std::string_view title, std::string& folder, bool mayBeNew) {
+        (void)title, (void)folder, (void)mayBeNew;
+        return false;
+    }
+    // A question of our own with a caption: Yes and No. True only for Yes.
+    virtual bool confirm(std::string_view caption, std::string_view text) {
+        (void)caption;
+        return askYesNo(text);
+    }
+    // A warning with a caption and an OK button.
+    virtual void warn(std::string_view caption, std::string_view text) { (void)caption, (void)text; }
 };
 
 // A file on the PC as PcFiles knows it; 0 means none.

@@ -153,6 +153,32 @@ bool FakeDesktop::askYesNo(std::string_view text) {
     return yes;
 }
 
+void FakeDesktop::answerFolder(const std::string& folder) {
+    folderAnswers_.push_back(folder);
+}
+
+bool FakeDesktop::pickFolder(std::string_view title, std::string& folder, bool mayBeNew) {
+    folderDialogs_.push_back({std::string(title), folder, mayBeNew});
+    if (folderAnswers_.empty()) {
+        ADD_FAILURE() << "a folder dialog was shown that the test did not expect";
+        return false;
+    }
+    const std::string answer = folderAnswers_.front();
+    folderAnswers_.pop_front();
+    if (answer.empty()) return false;
+    folder = answer;
+    return true;
+}
+
+bool FakeDesktop::confirm(std::string_view caption, std::string_view text) {
+    captions_.emplace_back(caption);
+    return askYesNo(text);
+}
+
+void FakeDesktop::warn(std::string_view caption, std::string_view text) {
+    warnings_.push_back(std::string(caption) + ": " + std::string(text));
+}
+
 // --- Files
 
 PcFileHandle FakeDesktop::openExisting(std::string_view path) {

@@ -58,6 +58,8 @@ public:
     void answerSave(const std::string& path);
     void cancelNextDialog();
     void answerQuestion(bool yes);
+    // Confirms the next folder dialog with this folder ("" cancels it).
+    void answerFolder(const std::string& folder);
     // Runs while a question is open (before its answer is given), as the window's other
     // messages would during a message box.
     std::function<void()> whileAsking;
@@ -68,6 +70,16 @@ public:
 
     const std::vector<ShownDialog>& dialogs() const { return shown_; }
     const std::vector<std::string>& questions() const { return questions_; }
+    // Each folder dialog as it was shown.
+    struct ShownFolderDialog {
+        std::string title;
+        std::string folder; // where it opened
+        bool mayBeNew = false;
+    };
+    const std::vector<ShownFolderDialog>& folderDialogs() const { return folderDialogs_; }
+    // The captions of confirm()'s questions (their texts are in questions()), and the warnings.
+    const std::vector<std::string>& questionCaptions() const { return captions_; }
+    const std::vector<std::string>& warnings() const { return warnings_; }
     std::size_t openFiles() const { return open_.size(); }
     std::size_t filesHandedOut() const { return handedOut_; }
     // Closes of handles not open (twice, or never handed out).
@@ -77,6 +89,9 @@ public:
     bool openFileDialog(FileDialogSetup& setup) override;
     bool saveFileDialog(FileDialogSetup& setup) override;
     bool askYesNo(std::string_view text) override;
+    bool pickFolder(std::string_view title, std::string& folder, bool mayBeNew) override;
+    bool confirm(std::string_view caption, std::string_view text) override;
+    void warn(std::string_view caption, std::string_view text) override;
 
     // --- PcFiles
     PcFileHandle openExisting(std::string_view path) override;
@@ -118,6 +133,10 @@ private:
     std::deque<bool> questionAnswers_;
     std::vector<ShownDialog> shown_;
     std::vector<std::string> questions_;
+    std::deque<std::string> folderAnswers_;
+    std::vector<ShownFolderDialog> folderDialogs_;
+    std::vector<std::string> captions_;
+    std::vector<std::string> warnings_;
     std::map<PcFileHandle, OpenFile> open_;
     PcFileHandle nextHandle_ = 0x40;
     std::size_t handedOut_ = 0;
