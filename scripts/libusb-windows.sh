@@ -44,11 +44,13 @@ for f in /etc/apt/sources.list.d/*.sources; do
 done
 apt_opts=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=$apt_dir/parts"
   -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache" -o APT::Sandbox::User=root)
+# A mirror caught mid-sync, or another repository without sources, fails one index now and then:
+# try again, and go on with what the others gave; the download below says if the package is not
+# to be had.
 for attempt in 1 2 3; do
   if apt-get -qq "${apt_opts[@]}" update; then break; fi
   echo "apt-get update (sources) failed (attempt $attempt of 3)"
-  [ "$attempt" = 3 ] && exit 1
-  sleep $((attempt * 5))
+  [ "$attempt" = 3 ] || sleep $((attempt * 5))
 done
 (cd "$work/source" && apt-get -qq "${apt_opts[@]}" source --download-only "$package=$version" >/dev/null)
 for f in "${!sha256[@]}"; do
