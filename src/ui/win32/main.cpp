@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/clock.h"
@@ -20,6 +22,19 @@
 namespace {
 
 using telvane::StartOptions;
+
+// The device port is made before the window: what it says later (which port auto looks on,
+// why a phone on USB cannot be opened) goes to the window's log once the window is there.
+class PortLog final : public telvane::LogSink {
+public:
+    void attach(telvane::LogSink& log) { target_.store(&log); }
+    void appendLog(std::string_view text) override {
+        if (telvane::LogSink* log = target_.load()) log->appendLog(text);
+    }
+
+private:
+    std::atomic<telvane::LogSink*> target_{nullptr};
+};
 
 [[noreturn]] void refuseToStart(const std::string& why) {
     MessageBoxA(nullptr, why.c_str(), "Telvane", MB_OK | MB_ICONERROR);
@@ -48,13 +63,14 @@ int main(int argc, char** argv) {
 
     HINSTANCE instance = GetModuleHandleA(nullptr);
     HMENU contextMenu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_CONTEXT));
-    telvane::NullLog noLog; // the driver's port and the others log nothing while opening
-    auto port = telvane::openDevicePort(options->device, {}, noLog, error);
+    PortLog portLog;
+    auto port = telvane::openDevicePort(options->device, {}, portLog, error);
     if (!port) refuseToStart(error);
     telvane::SteadyClock clock;
     telvane::win32::SystemShell shell;
     telvane::win32::MainWindow window(instance, *port, clock, shell, contextMenu,
                                       {telvane::iniPathFor(programPath()), options->screenshotPath});
+    portLog.attach(window.log());
     telvane::win32::WindowFileCommands fileCommands(window, shell);
     window.runModal();
     // The watcher never returns: end the process here, before any destructor would wait for it.
