@@ -31,10 +31,12 @@ std::unique_ptr<LibusbDevicePort> openUsbPort(const std::string& device, const s
 
 std::unique_ptr<DevicePort> openDevicePort(const DeviceChoice& choice, const std::vector<std::string>& usbIds,
                                            LogSink& log, std::string& error) {
+#ifdef _WIN32
     if (!usbIds.empty() && choice.kind != DeviceChoice::Kind::Usb && choice.kind != DeviceChoice::Kind::Auto) {
         error = "--usb-id is for phones reached through USB (--device usb or auto)";
         return nullptr;
     }
+#endif
     switch (choice.kind) {
     case DeviceChoice::Kind::Virtual: {
         auto profile = sim::selectPhoneProfile(choice.profile, "", error);
