@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "link/reply_drain.h"
+
 namespace telvane {
 
 using namespace bridge;
@@ -237,7 +239,12 @@ void BridgeServer::closeHandle(std::uint32_t id, const ServedClient& client) {
 
 void BridgeServer::dismiss(const ServedClient& client) {
     std::lock_guard<std::mutex> lock(portMutex_);
-    for (const auto& entry : handles_.takeAll(&client)) closeLocked(entry);
+    for (const auto& entry : handles_.takeAll(&client)) {
+        // A program that went while it held the phone may have gone between a command and its
+        // reply: what it left unread must not answer the next program's first command.
+        drainPendingReplies(device_, entry.handle);
+        closeLocked(entry);
+    }
 }
 
 } // namespace telvane

@@ -12,7 +12,11 @@
 #include "bridge/bridge_server.h"
 #include "bridge_peers.h"
 #include "sim/virtual_driver.h"
+#include "services/seem_commands.h"
+#include "session/phone_session.h"
+#include "support/fake_clock.h"
 #include "support/forwarding_port.h"
+#include "support/recording_listener.h"
 
 namespace telvane {
 namespace {
@@ -194,6 +198,54 @@ TEST_F(BridgeProgramsTest, TimedOutRequest_KeepsTheProgramsHandle) {
     // Its connection was replaced, but the program never went away.
     EXPECT_EQ(RequestOutcome::Completed, client->request(handle, kInterfaceStringCode, index, name, 2000).outcome);
     EXPECT_EQ(OpenOutcome::InUse, program(200)->tryOpen(sim::kPhoneInterfacePath).outcome);
+}
+
+} // namespace
+} // namespace telvane
+
+namespace telvane {
+namespace {
+
+// Passes requests on until cut: then fails every one without passing it on, as a program killed
+// right after it sent a command would leave the phone.
+class CutPort final : public test::ForwardingPort {
+public:
+    using ForwardingPort::ForwardingPort;
+    bool cutAfterNextWrite = false;
+    RequestResult request(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
+                          std::span<std::uint8_t> output, std::uint32_t limitMs) override {
+        if (cut_) return {RequestOutcome::Failed, 0};
+        const RequestResult result = inner_.request(handle, code, input, output, limitMs);
+        // A control transfer longer than a read's setup is a command frame going out.
+        if (cutAfterNextWrite && input.size() > UsbChannel::kReadInputLength) cut_ = true;
+        return result;
+    }
+
+private:
+    bool cut_ = false;
+};
+
+TEST_F(BridgeProgramsTest, AProgramGoneBetweenACommandAndItsReply_LeavesNoReplyForTheNext) {
+    test::FakeClock clock;
+    NullLog log;
+    test::RecordingListener listener;
+    {
+        auto first = program();
+        CutPort cut(*first);
+        PhoneSession session(cut, clock, log, listener);
+        ASSERT_TRUE(session.connect(1000) == ConnectOutcome::Connected);
+        cut.cutAfterNextWrite = true;
+        session.seems.suspendPhone(); // sent; its reply is never read
+    } // the program is gone, its reply still in the phone
+
+    auto second = program();
+    PhoneSession session(*second, clock, log, listener);
+    ASSERT_TRUE(session.connect(1000) == ConnectOutcome::Connected);
+    std::vector<std::uint8_t> model(seem::kAreaSize);
+    std::uint32_t size = 0;
+    EXPECT_EQ(0, session.seems.readSeem(seem::kModelSeem, seem::kModelRecord, model, size))
+        << "the first command after it is answered by its own reply";
+    EXPECT_GT(size, 0u);
 }
 
 } // namespace
