@@ -1,7 +1,7 @@
-# telvane-cli.exe as a Windows console program under Wine: one backup, verify and restore of
-# the virtual flat phone, each its own process, with the exit status, stdout and the files it
-# writes seen from outside. The backup folder's name is not ASCII, so the command line must
-# reach the tool as the user typed it.
+# telvane-cli.exe as a Windows console program under Wine: one backup, verify (with the phone and
+# offline) and restore of the virtual flat phone, each its own process, with the exit status,
+# stdout and the files it writes seen from outside. The backup folder's name is not ASCII, so the
+# command line must reach the tool as the user typed it.
 #   cmake -DWINE_RUN=... -DCLI=telvane-cli.exe -DWORK=DIR -P cli_round_trip.cmake
 foreach(var WINE_RUN CLI WORK)
   if(NOT DEFINED ${var})
@@ -40,37 +40,59 @@ function(expect_in text pattern what)
 endfunction()
 
 run_cli(0 backup "${folder}" --seems 0030-0210)
-expect_in("${out}" "backup of Sim F1 in ${folder}: " "backup's summary")
 
+# The backup is one dated snapshot folder beside the tool's own folder, whose staging is gone.
 set(backup "${WORK}/${folder}")
-if(NOT EXISTS "${backup}/manifest.json")
-  file(GLOB made RELATIVE "${WORK}" "${WORK}/*")
-  message(FATAL_ERROR "no ${folder}/manifest.json; the folder holds: ${made}")
+file(GLOB snapshot_name RELATIVE "${backup}" LIST_DIRECTORIES true "${backup}/*")
+list(FILTER snapshot_name INCLUDE REGEX "^[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]T[0-9][0-9][0-9][0-9][0-9][0-9]Z$")
+list(LENGTH snapshot_name count)
+if(NOT count EQUAL 1)
+  file(GLOB_RECURSE all RELATIVE "${WORK}" "${WORK}/*")
+  message(FATAL_ERROR "${count} snapshot folders in ${folder}, not one; it holds: ${all}")
 endif()
-file(READ "${backup}/manifest.json" manifest)
+set(snapshot "${backup}/${snapshot_name}")
+expect_in("${out}" "backup of Sim F1 in ${folder}/${snapshot_name}: " "backup's summary")
+if(EXISTS "${backup}/.telvane/staging" OR EXISTS "${backup}/manifest.json")
+  message(FATAL_ERROR "the staging folder or a manifest is left at the top of ${folder}")
+endif()
+
+file(READ "${snapshot}/manifest.json" manifest)
 string(JSON files LENGTH "${manifest}" files)
 string(JSON seems LENGTH "${manifest}" seems)
 if(files LESS 3 OR seems LESS 1)
   message(FATAL_ERROR "the manifest lists ${files} files and ${seems} seem records")
 endif()
-# The first few files, and a seem record, as large as the phone said.
-foreach(list_index files:0 files:1 files:2 seems:0)
+# Every file and seem record as large as the phone said, where the manifest puts it.
+math(EXPR last_file "${files} - 1")
+math(EXPR last_seem "${seems} - 1")
+set(keys "")
+foreach(i RANGE ${last_file})
+  list(APPEND keys "files:${i}")
+endforeach()
+foreach(i RANGE ${last_seem})
+  list(APPEND keys "seems:${i}")
+endforeach()
+foreach(list_index ${keys})
   string(REPLACE ":" ";" key "${list_index}")
   string(JSON pc GET "${manifest}" ${key} pc)
   string(JSON size GET "${manifest}" ${key} size)
-  if(NOT EXISTS "${backup}/${pc}")
-    message(FATAL_ERROR "${pc} is in the manifest, not in the backup")
+  if(NOT EXISTS "${snapshot}/${pc}" OR IS_DIRECTORY "${snapshot}/${pc}")
+    message(FATAL_ERROR "${pc} is in the manifest, not in the snapshot")
   endif()
-  file(SIZE "${backup}/${pc}" actual)
+  file(SIZE "${snapshot}/${pc}" actual)
   if(NOT actual EQUAL size)
     message(FATAL_ERROR "${pc}: ${actual} bytes, the manifest says ${size}")
   endif()
 endforeach()
 
+set(verified "verified: ${files} files and ${seems} seem records of ${folder}/${snapshot_name}")
 run_cli(0 verify "${folder}")
-expect_in("${out}" "verified: ${files} files and ${seems} seem records match the phone" "verify")
+expect_in("${out}" "${verified} match the phone" "verify")
+run_cli(0 verify --offline "${folder}")
+expect_in("${out}" "${verified} are as the backup recorded them" "offline verify")
+# Each run has a phone of its own, as the backup found it: nothing to write.
 run_cli(0 restore "${folder}" --force)
-expect_in("${out}" "restored: ${files} files uploaded" "restore")
+expect_in("${out}" "restored: 0 files written, 0 kept; 0 seem records written" "restore")
 
 # A failure's status and its message get out too.
 run_cli(2 frobnicate)
