@@ -74,10 +74,11 @@ std::vector<Snapshot> BackupFolder::snapshots(std::vector<std::string>* unreadab
     // A backup of the first format lies at the top of the folder: the oldest there is.
     take("", root_);
     std::vector<std::string> names;
-    std::error_code error;
-    for (stdfs::directory_iterator it(osPath(root_), error), end; !error && it != end; it.increment(error)) {
-        const std::string name = pathText(it->path().filename());
-        if (isSnapshotName(name) && it->is_directory(error)) names.push_back(name);
+    for (const PcFolderEntry& entry : listPcFolder(root_).value_or(std::vector<PcFolderEntry>{})) {
+        const std::string name = pathText(entry.name);
+        if (isSnapshotName(name) && (entry.kind == PcFolderEntry::Kind::Folder ||
+                                     (entry.kind == PcFolderEntry::Kind::Other && isPcFolder(root_ / entry.name))))
+            names.push_back(name);
     }
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return snapshotOrder(a) < snapshotOrder(b); });
@@ -133,7 +134,7 @@ std::vector<std::string> BackupFolder::prune(std::size_t keep) {
         std::error_code error;
         // Its manifest goes first: what is left of a removal cut short is no longer a backup.
         stdfs::remove(osPath(all[i].folder / kManifestName), error);
-        stdfs::remove_all(osPath(all[i].folder), error);
+        removePcTree(all[i].folder);
         removed.push_back(all[i].name);
     }
     return removed;

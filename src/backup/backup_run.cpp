@@ -135,7 +135,7 @@ private:
 
 void BackupRun::discardUnfinished() {
     std::error_code ignored;
-    stdfs::remove_all(osPath(folder_.stagingFolder()), ignored);
+    removePcTree(folder_.stagingFolder());
     stdfs::remove(osPath(folder_.backupJournalPath()), ignored);
     unfinished_ = Unfinished{};
 }
@@ -359,14 +359,12 @@ void BackupRun::removeStrays(const Manifest& manifest) {
     std::set<stdfs::path> kept;
     for (const Manifest::File& f : manifest.files) kept.insert(pcPath(f.pc));
     for (const Manifest::Seem& s : manifest.seems) kept.insert(pcPath(s.pc));
-    std::vector<stdfs::path> strays;
+    const stdfs::path staging = folder_.stagingFolder();
+    const auto files = pcFilesBelow(staging);
+    if (!files) return;
     std::error_code error;
-    const stdfs::path staging = osPath(folder_.stagingFolder());
-    for (stdfs::recursive_directory_iterator it(staging, error), end; !error && it != end; it.increment(error)) {
-        if (!it->is_regular_file(error)) continue;
-        if (kept.count(it->path().lexically_relative(staging)) == 0) strays.push_back(it->path());
-    }
-    for (const stdfs::path& stray : strays) stdfs::remove(stray, error);
+    for (const stdfs::path& file : *files)
+        if (kept.count(file) == 0) stdfs::remove(osPath(staging / file), error);
 }
 
 bool BackupRun::commit(Manifest& manifest) {

@@ -1,5 +1,6 @@
 #include "backup/pc_store.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -213,6 +214,84 @@ bool publishTextFile(const stdfs::path& path, std::string_view text) {
     }
     stdfs::remove(osPath(temporary), error);
     return false;
+}
+
+#ifdef _WIN32
+std::optional<std::vector<PcFolderEntry>> listPcFolder(const stdfs::path& folder) {
+    // The system's own search takes the long form; _wopendir, below std::filesystem's iterator,
+    // cuts the path at 260 characters.
+    std::wstring pattern = osPath(folder).native();
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+    pattern += L'*';
+    _wfinddata64_t found{};
+    const intptr_t search = _wfindfirst64(pattern.c_str(), &found);
+    if (search == -1) return std::nullopt; // even an empty folder holds "." and ".."
+    constexpr unsigned kReparsePoint = 0x400; // a link or junction
+    std::vector<PcFolderEntry> entries;
+    do {
+        const std::wstring_view name = found.name;
+        if (name == L"." || name == L"..") continue;
+        const PcFolderEntry::Kind kind = (found.attrib & kReparsePoint) != 0 ? PcFolderEntry::Kind::Other
+                                         : (found.attrib & _A_SUBDIR) != 0   ? PcFolderEntry::Kind::Folder
+                                                                             : PcFolderEntry::Kind::File;
+        entries.push_back({stdfs::path(found.name), kind});
+    } while (_wfindnext64(search, &found) == 0);
+    const bool whole = errno == ENOENT; // the end of the list, not a failure part-way
+    _findclose(search);
+    if (!whole) return std::nullopt;
+    return entries;
+}
+#else
+std::optional<std::vector<PcFolderEntry>> listPcFolder(const stdfs::path& folder) {
+    std::vector<PcFolderEntry> entries;
+    std::error_code error;
+    for (stdfs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const stdfs::file_type type = it->symlink_status(error).type();
+        entries.push_back({it->path().filename(), type == stdfs::file_type::regular     ? PcFolderEntry::Kind::File
+                                                  : type == stdfs::file_type::directory ? PcFolderEntry::Kind::Folder
+                                                                                        : PcFolderEntry::Kind::Other});
+    }
+    if (error) return std::nullopt;
+    return entries;
+}
+#endif
+
+namespace {
+
+bool collectFiles(const stdfs::path& folder, const stdfs::path& relative, std::vector<stdfs::path>& files) {
+    const auto entries = listPcFolder(folder);
+    if (!entries) return false;
+    for (const PcFolderEntry& entry : *entries) {
+        if (entry.kind == PcFolderEntry::Kind::File) files.push_back(relative / entry.name);
+        if (entry.kind == PcFolderEntry::Kind::Folder &&
+            !collectFiles(folder / entry.name, relative / entry.name, files))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::vector<stdfs::path>> pcFilesBelow(const stdfs::path& folder) {
+    std::vector<stdfs::path> files;
+    if (!collectFiles(folder, {}, files)) return std::nullopt;
+    return files;
+}
+
+bool removePcTree(const stdfs::path& folder) {
+    std::error_code error;
+    const stdfs::file_type type = stdfs::symlink_status(osPath(folder), error).type();
+    if (type == stdfs::file_type::not_found) return true;
+    if (type == stdfs::file_type::directory) {
+        if (const auto entries = listPcFolder(folder)) {
+            for (const PcFolderEntry& entry : *entries) {
+                if (entry.kind == PcFolderEntry::Kind::Folder) removePcTree(folder / entry.name);
+                else stdfs::remove(osPath(folder / entry.name), error);
+            }
+        }
+    }
+    stdfs::remove(osPath(folder), error);
+    return !pcPathExists(folder);
 }
 
 bool pcPathExists(const stdfs::path& path) {

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace telvane::backup {
 
@@ -78,6 +79,23 @@ std::optional<std::string> readTextFile(const std::filesystem::path& path, std::
 // Writes text as a new file at path through a temporary name beside it, flushed and then renamed,
 // so the path holds the whole text or nothing. Fails when path exists.
 bool publishTextFile(const std::filesystem::path& path, std::string_view text);
+
+// One entry of a PC folder. A link (or junction) is Other, never a folder to descend into.
+struct PcFolderEntry {
+    enum class Kind { File, Folder, Other };
+    std::filesystem::path name;
+    Kind kind = Kind::Other;
+};
+// The entries of a folder, or nothing when it cannot be read. Every walk and removal below a
+// backup folder lists through this: MinGW's directory iterator cannot open a folder whose path
+// passes 260 characters, and lists another folder instead.
+std::optional<std::vector<PcFolderEntry>> listPcFolder(const std::filesystem::path& folder);
+// The regular files anywhere below folder, relative to it; nothing when a folder in it cannot
+// be read. Links are not followed.
+std::optional<std::vector<std::filesystem::path>> pcFilesBelow(const std::filesystem::path& folder);
+// Removes folder and everything in it (a link in it goes, not what it leads to). True when
+// nothing is left of it, or it was not there.
+bool removePcTree(const std::filesystem::path& folder);
 
 // True when something (a file, a folder, a link) stands at path.
 bool pcPathExists(const std::filesystem::path& path);
