@@ -16,6 +16,7 @@
 #include "ui/start_options.h"
 #include "ui/win32/main_window.h"
 #include "ui/win32/resource.h"
+#include "ui/win32/window_backup_commands.h"
 #include "ui/win32/window_file_commands.h"
 #include "ui/win32/window_shell.h"
 
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
                                       {telvane::iniPathFor(programPath()), options->screenshotPath});
     portLog.attach(window.log());
     telvane::win32::WindowFileCommands fileCommands(window, shell);
+    telvane::win32::WindowBackupCommands backupCommands(window, shell);
     window.runModal();
     // The watcher never returns: end the process here, before any destructor would wait for it.
     ExitProcess(0);

@@ -29,6 +29,19 @@ constexpr DWORD kListExtendedStyles = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
 constexpr int kSortImageFormat = LVCFMT_IMAGE | LVCFMT_BITMAP_ON_RIGHT;
 constexpr std::uint16_t kFirstSeemDefault = 0;
 constexpr std::uint16_t kLastSeemDefault = 0x300;
+// Marks a window as a main window for the key filter, which sees every dialog of the thread.
+constexpr const char* kMainWindowProperty = "Telvane.MainWindow";
+
+struct SystemItem {
+    UINT id;
+    const char* text;
+};
+constexpr SystemItem kSystemItems[] = {{IDM_SYS_BACKUP, "Back up phone..."},
+                                       {IDM_SYS_VERIFY, "Verify backup..."},
+                                       {IDM_SYS_RESTORE, "Restore from backup..."},
+                                       {IDM_SYS_SAVE_LOG, "Save log..."}};
+// Windows keeps the low four bits of a system command's value for itself.
+constexpr WPARAM kSystemCommandMask = 0xFFF0;
 
 struct IconDeleter {
     void operator()(HICON icon) const { DestroyIcon(icon); }
@@ -170,7 +183,39 @@ INT_PTR MainWindow::onInitDialog() {
     // characters, and a saved log would lack its end.
     SendDlgItemMessageA(window_, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
     hookControls();
+    addSystemMenuItems();
+    installKeyFilter();
     return TRUE;
+}
+
+void MainWindow::addSystemMenuItems() {
+    HMENU menu = GetSystemMenu(window_, FALSE);
+    if (menu == nullptr) return;
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    for (const SystemItem& item : kSystemItems) AppendMenuA(menu, MF_STRING, item.id, item.text);
+}
+
+void MainWindow::installKeyFilter() {
+    SetPropA(window_, kMainWindowProperty, reinterpret_cast<HANDLE>(this));
+    keyFilter_.reset(SetWindowsHookExA(WH_MSGFILTER, &MainWindow::keyFilter, nullptr, GetCurrentThreadId()));
+}
+
+LRESULT CALLBACK MainWindow::keyFilter(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == MSGF_DIALOGBOX && lParam != 0) {
+        const MSG& message = *reinterpret_cast<const MSG*>(lParam);
+        const bool ctrlOnly = GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0 && GetKeyState(VK_SHIFT) >= 0;
+        HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+        if (message.message == WM_KEYDOWN && (message.wParam == 'B' || message.wParam == 'R') && ctrlOnly &&
+            root != nullptr && GetPropA(root, kMainWindowProperty) != nullptr) {
+            // Chosen as the system menu's item would be, once this loop has gone on; a held key's
+            // repeats choose nothing more.
+            const bool repeated = (message.lParam & (LPARAM{1} << 30)) != 0;
+            if (!repeated)
+                PostMessageA(root, WM_SYSCOMMAND, message.wParam == 'B' ? IDM_SYS_BACKUP : IDM_SYS_RESTORE, 0);
+            return TRUE;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 void MainWindow::hookControls() {
@@ -254,7 +299,35 @@ INT_PTR MainWindow::onSysCommand(WPARAM command) {
         tray_.add();
         return TRUE;
     }
-    return FALSE;
+    switch (command & kSystemCommandMask) {
+    case IDM_SYS_BACKUP:
+        wholePhoneCommand(&BackupCommands::backUpPhone);
+        return TRUE;
+    case IDM_SYS_VERIFY:
+        wholePhoneCommand(&BackupCommands::verifyBackup);
+        return TRUE;
+    case IDM_SYS_RESTORE:
+        wholePhoneCommand(&BackupCommands::restoreBackup);
+        return TRUE;
+    case IDM_SYS_SAVE_LOG:
+        if (!busy()) saveLog();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void MainWindow::wholePhoneCommand(void (BackupCommands::*command)()) {
+    if (busy()) return;
+    phoneCommand([&] {
+        if (backupCommands_ == nullptr) return;
+        // The command reads the file list anew into the records the rows point into.
+        views_.setRowsAside();
+        (backupCommands_->*command)();
+        views_.showRowsAgain();
+        // A restore uploads: the list follows as it does after uploads.
+        if (command == &BackupCommands::restoreBackup && autoUpdate_ == 1) views_.refreshFileList();
+    });
 }
 
 INT_PTR MainWindow::onTrayNotify(LPARAM mouseMessage) {
@@ -536,6 +609,8 @@ INT_PTR MainWindow::onSaveScreenshot() {
 }
 
 void MainWindow::onDestroy() {
+    keyFilter_.reset();
+    RemovePropA(window_, kMainWindowProperty);
     log_.detach();
     notifier_.detach();
 }

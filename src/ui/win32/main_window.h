@@ -8,6 +8,7 @@
 
 #include "common/clock.h"
 #include "link/device_port.h"
+#include "ui/backup_commands.h"
 #include "ui/browser_views.h"
 #include "ui/file_commands.h"
 #include "session/phone_session.h"
@@ -44,6 +45,8 @@ public:
 
     // Where the file and seem commands go once the phone is known to be connected.
     void setFileCommands(FileCommands* commands) { fileCommands_ = commands; }
+    // Where the system menu's back up, verify and restore go, likewise.
+    void setBackupCommands(BackupCommands* commands) { backupCommands_ = commands; }
 
     HWND handle() const { return window_; }
     PhoneSession& session() { return session_; }
@@ -77,6 +80,14 @@ private:
     void insertColumns();
     void createImageList();
     void createStatusBar();
+    // Back up, verify, restore and save the log, below Windows' own items.
+    void addSystemMenuItems();
+    // Ctrl+B and Ctrl+R anywhere in the window. The window's keys pass this thread's message
+    // filter inside the dialog's own loop, before any control sees them.
+    void installKeyFilter();
+    static LRESULT CALLBACK keyFilter(int code, WPARAM wParam, LPARAM lParam);
+    // A whole-phone command: refused without a phone, else run as a user operation.
+    void wholePhoneCommand(void (BackupCommands::*command)());
     void showContextMenu();
     void sortByColumn(int column);
     void toggleAutoUpdate();
@@ -114,6 +125,10 @@ private:
         void operator()(HMENU menu) const { DestroyMenu(menu); }
     };
     std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter> logMenu_;
+    struct HookDeleter {
+        void operator()(HHOOK hook) const { UnhookWindowsHookEx(hook); }
+    };
+    std::unique_ptr<std::remove_pointer_t<HHOOK>, HookDeleter> keyFilter_;
     Settings settings_;
     HWND window_ = nullptr;
 
@@ -127,6 +142,7 @@ private:
     BrowserViews views_;
     TrayIcon tray_;
     FileCommands* fileCommands_ = nullptr;
+    BackupCommands* backupCommands_ = nullptr;
 
     int autoUpdate_ = 0;
     int sortColumn_ = 0;

@@ -41,3 +41,10 @@
 #define IDM_DELETE 1102
 // The log pane's context menu (and Ctrl+S there).
 #define IDM_SAVE_LOG 1103
+
+// The window's system menu, below Windows' own items (WM_SYSCOMMAND values: multiples of 16
+// below 0xF000). Ctrl+B and Ctrl+R choose the first and the third.
+#define IDM_SYS_BACKUP 0x0110
+#define IDM_SYS_VERIFY 0x0120
+#define IDM_SYS_RESTORE 0x0130
+#define IDM_SYS_SAVE_LOG 0x0150

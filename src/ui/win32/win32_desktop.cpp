@@ -2,10 +2,13 @@
 
 #include <cderr.h>
 #include <commctrl.h>
+#include <shobjidl.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
+#include "services/wide_text.h"
 #include "ui/win32/resource.h"
 
 namespace telvane::win32 {
@@ -35,6 +38,40 @@ bool choiceEnds(std::span<const char> names) {
     for (std::size_t i = 0; i + 1 < names.size(); ++i)
         if (names[i] == '\0' && names[i + 1] == '\0') return true;
     return false;
+}
+
+// COM on this thread for as long as a dialog needs it; a thread that has it already keeps it.
+class ComScope {
+public:
+    ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    ~ComScope() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+    bool usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+
+private:
+    HRESULT result_;
+};
+
+struct ComRelease {
+    void operator()(IUnknown* object) const { object->Release(); }
+};
+template <class Interface>
+using ComPointer = std::unique_ptr<Interface, ComRelease>;
+
+struct TaskMemoryFree {
+    void operator()(void* memory) const { CoTaskMemFree(memory); }
+};
+
+// The window's 8-bit texts are UTF-8 (the manifest's code page); COM takes UTF-16.
+std::wstring wideFromUtf8(std::string_view text) {
+    if (text.empty()) return {};
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
 }
 } // namespace
 
@@ -97,6 +134,50 @@ bool Win32Dialogs::saveFileDialog(FileDialogSetup& setup) {
 bool Win32Dialogs::askYesNo(std::string_view text) {
     const std::string question(text);
     return shell_.messageBox(window_ ? window_() : nullptr, question.c_str(), nullptr, MB_YESNO) == IDYES;
+}
+
+bool Win32Dialogs::pickFolder(std::string_view title, std::string& folder, bool mayBeNew) {
+    const ComScope com;
+    if (!com.usable()) return false;
+    IFileOpenDialog* created = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&created))))
+        return false;
+    const ComPointer<IFileOpenDialog> dialog(created);
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    options |= FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM;
+    // A typed path of a folder still to be made is taken as it is.
+    if (mayBeNew) options &= ~static_cast<FILEOPENDIALOGOPTIONS>(FOS_FILEMUSTEXIST | FOS_PATHMUSTEXIST);
+    dialog->SetOptions(options);
+    dialog->SetTitle(wideFromUtf8(title).c_str());
+    IShellItem* start = nullptr;
+    if (!folder.empty() &&
+        SUCCEEDED(SHCreateItemFromParsingName(wideFromUtf8(folder).c_str(), nullptr, IID_PPV_ARGS(&start)))) {
+        const ComPointer<IShellItem> opened(start);
+        dialog->SetFolder(start);
+    }
+    if (FAILED(dialog->Show(window_ ? window_() : nullptr))) return false;
+    IShellItem* chosen = nullptr;
+    if (FAILED(dialog->GetResult(&chosen))) return false;
+    const ComPointer<IShellItem> item(chosen);
+    PWSTR path = nullptr;
+    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) return false;
+    const std::unique_ptr<wchar_t, TaskMemoryFree> owned(path);
+    folder = utf8Text(std::u16string_view(reinterpret_cast<const char16_t*>(path)));
+    return true;
+}
+
+bool Win32Dialogs::confirm(std::string_view caption, std::string_view text) {
+    const std::string title(caption);
+    const std::string question(text);
+    return shell_.messageBox(window_ ? window_() : nullptr, question.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION) ==
+           IDYES;
+}
+
+void Win32Dialogs::warn(std::string_view caption, std::string_view text) {
+    const std::string title(caption);
+    const std::string message(text);
+    shell_.messageBox(window_ ? window_() : nullptr, message.c_str(), title.c_str(), MB_OK | MB_ICONWARNING);
 }
 
 // --- Files

@@ -21,6 +21,10 @@ public:
     bool openFileDialog(FileDialogSetup& setup) override;
     bool saveFileDialog(FileDialogSetup& setup) override;
     bool askYesNo(std::string_view text) override;
+    // The common file dialog choosing a folder (a COM object: COM is set up for the call).
+    bool pickFolder(std::string_view title, std::string& folder, bool mayBeNew) override;
+    bool confirm(std::string_view caption, std::string_view text) override;
+    void warn(std::string_view caption, std::string_view text) override;
 
     // For tests of the real dialogs: every dialog runs with this hook (explorer style).
     void setHook(LPOFNHOOKPROC hook, LPARAM data) {

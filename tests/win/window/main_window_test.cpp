@@ -646,5 +646,43 @@ TEST_F(MainWindowTest, DuringAnOperation_NoOtherCommandStarts_YetTheCheckBoxFoll
     EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(dialog, IDC_AUTO_UPDATE));
 }
 
+TEST_F(MainWindowTest, SystemMenu_HoldsBackUpVerifyRestoreAndSaveLogAfterASeparatorBelowWindowsOwnItems) {
+    openWithoutPhone();
+    HMENU menu = GetSystemMenu(dialog, FALSE);
+    ASSERT_NE(nullptr, menu);
+    const int count = GetMenuItemCount(menu);
+    ASSERT_GE(count, 6);
+    bool closeAbove = false;
+    for (int i = 0; i < count - 5; ++i) closeAbove = closeAbove || GetMenuItemID(menu, i) == SC_CLOSE;
+    EXPECT_TRUE(closeAbove);
+    MENUITEMINFOA separator{};
+    separator.cbSize = sizeof separator;
+    separator.fMask = MIIM_FTYPE;
+    ASSERT_TRUE(GetMenuItemInfoA(menu, static_cast<UINT>(count - 5), TRUE, &separator));
+    EXPECT_NE(0u, separator.fType & MFT_SEPARATOR);
+    const UINT ids[] = {0x0110, 0x0120, 0x0130, 0x0150};
+    const char* texts[] = {"Back up phone...", "Verify backup...", "Restore from backup...", "Save log..."};
+    for (int i = 0; i < 4; ++i) {
+        char text[64] = {};
+        GetMenuStringA(menu, static_cast<UINT>(count - 4 + i), text, sizeof text, MF_BYPOSITION);
+        EXPECT_EQ(ids[i], GetMenuItemID(menu, count - 4 + i));
+        EXPECT_STREQ(texts[i], text);
+    }
+}
+
+TEST_F(MainWindowTest, WithoutPhone_TheSystemMenusPhoneItemsAndCtrlBAndCtrlRAreRefused_SaveLogWorks) {
+    openWithoutPhone();
+    for (WPARAM id : {0x0110, 0x0120, 0x0130}) SendMessageA(dialog, WM_SYSCOMMAND, id, 0);
+    pressKey(dialog, GetDlgItem(dialog, IDC_LIST), 'B', true);
+    pressKey(dialog, GetDlgItem(dialog, IDC_SEEM_FIRST), 'R', true);
+    std::string expected;
+    for (int i = 0; i < 5; ++i) expected += "phone not connected\r\n";
+    EXPECT_EQ(expected, logText(dialog));
+    EXPECT_EQ(0u, driver->commandCount());
+
+    SendMessageA(dialog, WM_SYSCOMMAND, 0x0150, 0);
+    EXPECT_EQ(std::vector<std::string>{expected}, fileCommands.savedLogs);
+}
+
 } // namespace
 } // namespace telvane::win32
