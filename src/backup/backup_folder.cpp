@@ -173,7 +173,7 @@ bool JournalWriter::open(const stdfs::path& path) {
     return fd_ >= 0 && syncFolder(path.parent_path());
 }
 
-bool JournalWriter::append(const std::string& jsonLine) {
+bool JournalWriter::append(const std::string& jsonLine, bool durable) {
     if (fd_ < 0) return false;
     const std::string line = jsonLine + "\n";
     std::size_t done = 0;
@@ -187,6 +187,7 @@ bool JournalWriter::append(const std::string& jsonLine) {
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
+    if (!durable) return true;
 #ifdef _WIN32
     return _commit(fd_) == 0;
 #else

@@ -68,13 +68,15 @@ private:
     int fd_ = -1;
 };
 
-// An append-only journal of JSON lines, each flushed to the disk before the call returns, so
-// what it says was done has been done. A line cut short by a crash is ignored when read.
+// An append-only journal of JSON lines, each flushed to the disk before the call returns unless
+// told otherwise. A line cut short by a crash is ignored when read.
 class JournalWriter {
 public:
     // Opens the journal to add to it (made when missing); false when it cannot be.
     bool open(const std::filesystem::path& path);
-    bool append(const std::string& jsonLine);
+    // Adds a line; durable flushes it to the disk before returning. A line that need not be
+    // durable is one whose loss only costs work again (what it vouches for is checked on reading).
+    bool append(const std::string& jsonLine, bool durable = true);
     ~JournalWriter();
 
 private:

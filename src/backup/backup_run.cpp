@@ -128,7 +128,6 @@ private:
     std::vector<Snapshot> snapshots_;
     Unfinished unfinished_;
     JournalWriter journal_;
-    std::set<stdfs::path> touched_;
     std::size_t failures_ = 0;
     std::size_t reused_ = 0;
 };
@@ -219,7 +218,6 @@ bool BackupRun::moveIntoStaging(const stdfs::path& temporary, const std::string&
     stdfs::remove(osPath(target), error);
     stdfs::rename(osPath(temporary), osPath(target), error);
     if (error) return false;
-    touched_.insert(target.parent_path());
     return true;
 }
 
@@ -238,7 +236,7 @@ bool BackupRun::fetchFile(const PhoneFileRecord& file, const std::string& pc, Ma
     HashingFileSink sink(writer);
     reporter_.beginItem(shown, file.size);
     const TransferOutcome outcome = phone_.readFile(file, sink, &reporter_);
-    const bool written = writer.finish();
+    const bool written = writer.finish(false);
     reporter_.endItem();
     std::error_code ignored;
     if (outcome != TransferOutcome::Done || !written) {
@@ -264,7 +262,6 @@ bool BackupRun::fetchFile(const PhoneFileRecord& file, const std::string& pc, Ma
             stdfs::remove(osPath(target), error);
             stdfs::create_hard_link(osPath(earlier), osPath(target), error);
             linked = !error;
-            if (linked) touched_.insert(target.parent_path());
             break;
         }
     }
@@ -275,7 +272,10 @@ bool BackupRun::fetchFile(const PhoneFileRecord& file, const std::string& pc, Ma
         reporter_.failed(shown, "cannot write " + pathText(target));
         return false;
     }
-    if (!journal_.append(json{{"file", fileEntry(entry)}}.dump(-1, ' ', false, json::error_handler_t::replace))) {
+    // Not flushed: a line lost only costs fetching that file again, and a file whose bytes were
+    // lost is found by its hash when the run is taken up.
+    if (!journal_.append(json{{"file", fileEntry(entry)}}.dump(-1, ' ', false, json::error_handler_t::replace),
+                         false)) {
         reporter_.failed(shown, "cannot write the journal in " + pathText(folder_.toolFolder()));
         return false;
     }
@@ -286,7 +286,8 @@ bool BackupRun::fetchFile(const PhoneFileRecord& file, const std::string& pc, Ma
 bool BackupRun::storeRecord(const std::string& pc, const std::vector<std::uint8_t>& bytes, std::string& sha256) {
     const stdfs::path temporary = folder_.stagingFolder() / uniqueTemporaryName(".part-");
     PcFileWriter writer;
-    if (!writer.create(temporary) || !writer.write(bytes) || !writer.finish() || !moveIntoStaging(temporary, pc)) {
+    if (!writer.create(temporary) || !writer.write(bytes) || !writer.finish(false) ||
+        !moveIntoStaging(temporary, pc)) {
         std::error_code ignored;
         stdfs::remove(osPath(temporary), ignored);
         return false;
@@ -344,7 +345,7 @@ bool BackupRun::readSeems(Manifest& manifest) {
         if (!whole) continue;
         json line = records.empty() ? json{{"emptySeem", s}} : json{{"seem", json::array()}};
         for (const Manifest::Seem& r : records) line["seem"].push_back(seemEntry(r));
-        if (!journal_.append(line.dump())) {
+        if (!journal_.append(line.dump(), false)) {
             reporter_.failed(label_, "cannot write the journal in " + pathText(folder_.toolFolder()));
             ++failures_;
             return false;
@@ -373,12 +374,19 @@ bool BackupRun::commit(Manifest& manifest) {
     removeStrays(manifest);
     manifest.time = utcNow();
     const stdfs::path staging = folder_.stagingFolder();
-    // Every byte the manifest vouches for is on the disk before the manifest is; the manifest
-    // before the snapshot is published.
+    // Every byte the manifest vouches for is on the disk before the manifest is, and the manifest
+    // before the snapshot is published. The files were written without a flush each (a run taken
+    // up again checks them against its journal), so they are flushed here, all at once.
+    std::vector<stdfs::path> files;
     std::set<stdfs::path> folders;
-    for (stdfs::path folder : touched_)
-        for (; folder != staging && folder.has_relative_path(); folder = folder.parent_path()) folders.insert(folder);
-    bool synced = true;
+    auto take = [&](const std::string& pc) {
+        files.push_back(pcPath(pc));
+        for (stdfs::path folder = pcPath(pc).parent_path(); !folder.empty(); folder = folder.parent_path())
+            folders.insert(staging / folder);
+    };
+    for (const Manifest::File& f : manifest.files) take(f.pc);
+    for (const Manifest::Seem& s : manifest.seems) take(s.pc);
+    bool synced = flushPcFiles(staging, files);
     for (const stdfs::path& folder : folders) synced = syncFolder(folder) && synced;
     if (!publishTextFile(staging / kManifestName, manifestText(manifest)) || !synced) {
         reporter_.failed(label_, std::string("cannot write ") + kManifestName);

@@ -35,8 +35,9 @@ public:
     // Creates the file; false when a file of that name exists or it cannot be created.
     bool create(const std::filesystem::path& path);
     bool write(std::span<const std::uint8_t> bytes);
-    // Flushes the file to the disk and closes it; false when anything failed since create().
-    bool finish();
+    // Closes the file, first flushing it to the disk unless told it need not be yet (a caller
+    // that flushes many files at once later); false when anything failed since create().
+    bool finish(bool durable = true);
 
 private:
     int fd_ = -1;
@@ -68,6 +69,10 @@ struct PcFileDigest {
     std::string sha256;
 };
 std::optional<PcFileDigest> digestPcFile(const std::filesystem::path& path);
+
+// Puts the bytes of files (relative to folder) on the disk: on Linux all of the folder's file
+// system at once, elsewhere file by file. False when one could not be.
+bool flushPcFiles(const std::filesystem::path& folder, const std::vector<std::filesystem::path>& files);
 
 // Puts a folder's entries (a rename into it, a new file) on the disk. True where the system
 // has no such step.

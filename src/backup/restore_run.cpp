@@ -307,9 +307,12 @@ RunResult carryOutRestore(PhoneFiles& phone, const PhoneIdentity& identity, cons
         return RunResult::Refused;
     }
     const std::string volume = latin1ToUtf8(identity.volume);
+    // "begin" is on the disk before the phone file is touched; a lost "done" only costs writing
+    // that file again.
     auto journalLine = [&](const char* key, const std::string& name) {
         return journal.append(json{{key, name}, {"model", identity.model}, {"volume", volume}}.dump(
-            -1, ' ', false, json::error_handler_t::replace));
+                                  -1, ' ', false, json::error_handler_t::replace),
+                              std::string(key) == "begin");
     };
     std::size_t failures = 0;
     std::size_t uploaded = 0;
