@@ -195,12 +195,14 @@ bool JournalWriter::append(const std::string& jsonLine, bool durable) {
 #endif
 }
 
-JournalWriter::~JournalWriter() {
+void JournalWriter::close() {
+    if (fd_ < 0) return;
 #ifdef _WIN32
-    if (fd_ >= 0) _close(fd_);
+    _close(fd_);
 #else
-    if (fd_ >= 0) ::close(fd_);
+    ::close(fd_);
 #endif
+    fd_ = -1;
 }
 
 std::vector<std::string> readJournalLines(const stdfs::path& path) {

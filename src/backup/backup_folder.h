@@ -77,7 +77,8 @@ public:
     // Adds a line; durable flushes it to the disk before returning. A line that need not be
     // durable is one whose loss only costs work again (what it vouches for is checked on reading).
     bool append(const std::string& jsonLine, bool durable = true);
-    ~JournalWriter();
+    void close();
+    ~JournalWriter() { close(); }
 
 private:
     int fd_ = -1;

@@ -82,6 +82,14 @@ Unfinished readUnfinished(const BackupFolder& folder) {
     return run;
 }
 
+// Why the unfinished run in a folder is not this phone's, or nothing when there is none or it is.
+std::optional<std::string> otherPhonesRun(const Unfinished& run, const PhoneIdentity& identity) {
+    if (!run.present || (run.model == identity.model && run.volume == latin1ToUtf8(identity.volume) &&
+                         run.treeMode == identity.treeMode))
+        return std::nullopt;
+    return "holds an unfinished backup of " + phoneLabel(run.model, run.volume);
+}
+
 json fileEntry(const Manifest::File& f) {
     return {{"phone", f.phone}, {"pc", f.pc}, {"size", f.size}, {"attribute", f.attribute}, {"sha256", f.sha256}};
 }
@@ -172,22 +180,15 @@ RunResult BackupRun::prepare() {
         }
     }
     unfinished_ = readUnfinished(folder_);
-    if (unfinished_.present) {
-        const std::string volume = latin1ToUtf8(identity_.volume);
-        if (unfinished_.model != identity_.model || unfinished_.volume != volume ||
-            unfinished_.treeMode != identity_.treeMode) {
-            if (!options_.otherPhone) {
-                reporter_.failed(label_, "holds an unfinished backup of " +
-                                             phoneLabel(unfinished_.model, unfinished_.volume) + ", the phone is " +
-                                             phoneLabel(identity_.model, volume) +
-                                             " (--other-phone backs this phone up there all the same)");
-                return RunResult::Refused;
-            }
-            discardUnfinished();
-        } else if (!isPcFolder(folder_.stagingFolder())) {
-            discardUnfinished();
+    if (const auto other = otherPhonesRun(unfinished_, identity_)) {
+        if (!options_.otherPhone) {
+            reporter_.failed(label_, *other + ", the phone is " +
+                                         phoneLabel(identity_.model, latin1ToUtf8(identity_.volume)) +
+                                         " (--other-phone backs this phone up there all the same)");
+            return RunResult::Refused;
         }
-    } else {
+        discardUnfinished();
+    } else if (!unfinished_.present || !isPcFolder(folder_.stagingFolder())) {
         // Whatever a run killed before its journal began left behind is the tool's own.
         discardUnfinished();
     }
@@ -397,6 +398,8 @@ bool BackupRun::commit(Manifest& manifest) {
         reporter_.failed(label_, "cannot publish the backup as " + name);
         return false;
     }
+    // Windows removes no file that is still open.
+    journal_.close();
     std::error_code ignored;
     stdfs::remove(osPath(folder_.backupJournalPath()), ignored);
     reporter_.say("backup of " + identity_.model + " in " + pathText(folder_.root() / pcPath(name)) + ": " +
@@ -500,12 +503,7 @@ std::optional<std::string> otherPhoneBackupIn(PhoneFiles& phone, const PhoneIden
     if (!snapshots.empty() &&
         matchPhone(snapshots.back().manifest, identity, phone, true, why) == PhoneMatch::Other)
         return "holds another phone's backup: " + why;
-    const Unfinished unfinished = readUnfinished(backups);
-    const std::string volume = latin1ToUtf8(identity.volume);
-    if (unfinished.present && (unfinished.model != identity.model || unfinished.volume != volume ||
-                               unfinished.treeMode != identity.treeMode))
-        return "holds an unfinished backup of " + phoneLabel(unfinished.model, unfinished.volume);
-    return std::nullopt;
+    return otherPhonesRun(readUnfinished(backups), identity);
 }
 
 } // namespace telvane::backup

@@ -424,6 +424,7 @@ RunResult carryOutRestore(PhoneFiles& phone, const PhoneIdentity& identity, cons
         reporter.succeeded();
     }
     if (plan.seemsFailed) ++failures;
+    journal.close(); // Windows removes no file that is still open
     if (incomplete == 0) {
         // Every file begun is whole: the journal has nothing left to say.
         std::error_code ignored;

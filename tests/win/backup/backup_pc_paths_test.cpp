@@ -73,6 +73,8 @@ protected:
         const auto stored = backup::pcFilesBelow(snapshot.folder / "files");
         EXPECT_EQ(phone.size(), stored ? stored->size() : 0u);
         EXPECT_EQ(0, run({"verify", "--offline", path("bk")})) << out() << err();
+        // A finished run leaves no journal, though Windows removes no file still open.
+        EXPECT_FALSE(backup::pcPathExists(path("bk/.telvane/backup-journal.jsonl")));
         return snapshot;
     }
 
@@ -82,6 +84,7 @@ protected:
         usePhone("tree");
         ASSERT_EQ(0, run({"restore", path("bk"), "--force"})) << err();
         EXPECT_EQ(expected, filesOn(driver()));
+        EXPECT_FALSE(backup::pcPathExists(path("bk/.telvane/restore-journal.jsonl")));
     }
 };
 
