@@ -8,6 +8,7 @@
 #include "backup/pc_store.h"
 #include "backup/seem_edit.h"
 #include "backup/snapshot_record.h"
+#include "link/usb_channel.h"
 #include "services/seem_commands.h"
 #include "services/wide_text.h"
 #include "session/phone_identity.h"
@@ -46,6 +47,8 @@ bool SeemEditor::read(std::uint16_t seem, std::uint16_t record) {
     record_ = record;
     original_.clear();
     edited_.clear();
+    // Whatever comes of this read belongs to the phone connected now.
+    const ConnectionBinding connection(session_.channel);
     // The phone's identity goes with the undo copy, so it is read with the record.
     if (readPhoneIdentity(session_.fs, session_.seems, session_.info) != IdentityRead::Complete) {
         log_.appendLog(label() + ": cannot read the phone's model and volume\r\n");
@@ -182,12 +185,14 @@ bool SeemEditor::writeBytes(const std::vector<std::uint8_t>& after, const char* 
 bool SeemEditor::write() {
     if (!loaded_) return false;
     if (!samePhone()) return false;
+    const ConnectionBinding connection(session_.channel);
     return writeBytes(edited_, (bytesText(changedCount()) + " written").c_str());
 }
 
 bool SeemEditor::undoLast() {
     if (!loaded_ || lastUndo_.empty()) return false;
     if (!samePhone()) return false;
+    const ConnectionBinding connection(session_.channel);
     std::vector<std::uint8_t> saved;
     std::string error;
     if (!undo_.load(lastUndo_, saved, error)) {
