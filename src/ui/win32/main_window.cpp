@@ -10,6 +10,7 @@
 #include "ui/win32/about_box.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/screenshot.h"
+#include "ui/win32/seem_editor_dialog.h"
 #include "ui/win32/window_messages.h"
 
 namespace telvane::win32 {
@@ -39,6 +40,7 @@ struct SystemItem {
 constexpr SystemItem kSystemItems[] = {{IDM_SYS_BACKUP, "Back up phone..."},
                                        {IDM_SYS_VERIFY, "Verify backup..."},
                                        {IDM_SYS_RESTORE, "Restore from backup..."},
+                                       {IDM_SYS_SEEM_EDITOR, "Seem editor..."},
                                        {IDM_SYS_SAVE_LOG, "Save log..."}};
 // Windows keeps the low four bits of a system command's value for itself.
 constexpr WPARAM kSystemCommandMask = 0xFFF0;
@@ -205,13 +207,16 @@ LRESULT CALLBACK MainWindow::keyFilter(int code, WPARAM wParam, LPARAM lParam) {
         const MSG& message = *reinterpret_cast<const MSG*>(lParam);
         const bool ctrlOnly = GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0 && GetKeyState(VK_SHIFT) >= 0;
         HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
-        if (message.message == WM_KEYDOWN && (message.wParam == 'B' || message.wParam == 'R') && ctrlOnly &&
-            root != nullptr && GetPropA(root, kMainWindowProperty) != nullptr) {
+        const WPARAM item = message.wParam == 'B'   ? IDM_SYS_BACKUP
+                            : message.wParam == 'E' ? IDM_SYS_SEEM_EDITOR
+                            : message.wParam == 'R' ? IDM_SYS_RESTORE
+                                                    : 0;
+        if (message.message == WM_KEYDOWN && item != 0 && ctrlOnly && root != nullptr &&
+            GetPropA(root, kMainWindowProperty) != nullptr) {
             // Chosen as the system menu's item would be, once this loop has gone on; a held key's
             // repeats choose nothing more.
             const bool repeated = (message.lParam & (LPARAM{1} << 30)) != 0;
-            if (!repeated)
-                PostMessageA(root, WM_SYSCOMMAND, message.wParam == 'B' ? IDM_SYS_BACKUP : IDM_SYS_RESTORE, 0);
+            if (!repeated) PostMessageA(root, WM_SYSCOMMAND, item, 0);
             return TRUE;
         }
     }
@@ -309,6 +314,9 @@ INT_PTR MainWindow::onSysCommand(WPARAM command) {
     case IDM_SYS_RESTORE:
         wholePhoneCommand(&BackupCommands::restoreBackup);
         return TRUE;
+    case IDM_SYS_SEEM_EDITOR:
+        openSeemEditor();
+        return TRUE;
     case IDM_SYS_SAVE_LOG:
         if (!busy()) saveLog();
         return TRUE;
@@ -328,6 +336,28 @@ void MainWindow::wholePhoneCommand(void (BackupCommands::*command)()) {
         // A restore uploads: the list follows as it does after uploads.
         if (command == &BackupCommands::restoreBackup && autoUpdate_ == 1) views_.refreshFileList();
     });
+}
+
+void MainWindow::openSeemEditor() {
+    if (busy()) return;
+    if (!session_.link.isConnected()) {
+        log_.appendLog(kPhoneNotConnected);
+        return;
+    }
+    // Not bound to this connection as a whole: each read binds itself, and the editor refuses to
+    // write to any phone but the one it read from.
+    beginOperation();
+    {
+        SeemEditor editor(session_, log_,
+                          backup::SeemUndoStore(undoFolder_.empty() ? backup::SeemUndoStore::defaultFolder() : undoFolder_));
+        char seem[16] = {};
+        char record[16] = {};
+        GetDlgItemTextA(window_, IDC_UPLOAD_SEEM_NUMBER, seem, sizeof seem);
+        GetDlgItemTextA(window_, IDC_UPLOAD_SEEM_RECORD, record, sizeof record);
+        SeemEditorDialog dialog(instance_, editor, shell_, seem, record);
+        dialog.runModal(window_);
+    }
+    endOperation();
 }
 
 INT_PTR MainWindow::onTrayNotify(LPARAM mouseMessage) {

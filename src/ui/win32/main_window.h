@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -45,6 +46,8 @@ public:
 
     // Where the file and seem commands go once the phone is known to be connected.
     void setFileCommands(FileCommands* commands) { fileCommands_ = commands; }
+    // Where the seem editor keeps its undo copies; the user's own folder unless set.
+    void setUndoFolder(std::filesystem::path folder) { undoFolder_ = std::move(folder); }
     // Where the system menu's back up, verify and restore go, likewise.
     void setBackupCommands(BackupCommands* commands) { backupCommands_ = commands; }
 
@@ -80,14 +83,17 @@ private:
     void insertColumns();
     void createImageList();
     void createStatusBar();
-    // Back up, verify, restore and save the log, below Windows' own items.
+    // Back up, verify, restore, the seem editor and save the log, below Windows' own items.
     void addSystemMenuItems();
-    // Ctrl+B and Ctrl+R anywhere in the window. The window's keys pass this thread's message
+    // Ctrl+B, Ctrl+E and Ctrl+R anywhere in the window. The window's keys pass this thread's message
     // filter inside the dialog's own loop, before any control sees them.
     void installKeyFilter();
     static LRESULT CALLBACK keyFilter(int code, WPARAM wParam, LPARAM lParam);
     // A whole-phone command: refused without a phone, else run as a user operation.
     void wholePhoneCommand(void (BackupCommands::*command)());
+    // The seem editor on the Seem and rec fields' record: refused without a phone, else its dialog
+    // for as long as the user keeps it open.
+    void openSeemEditor();
     void showContextMenu();
     void sortByColumn(int column);
     void toggleAutoUpdate();
@@ -143,6 +149,7 @@ private:
     TrayIcon tray_;
     FileCommands* fileCommands_ = nullptr;
     BackupCommands* backupCommands_ = nullptr;
+    std::filesystem::path undoFolder_;
 
     int autoUpdate_ = 0;
     int sortColumn_ = 0;

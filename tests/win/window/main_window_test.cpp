@@ -646,37 +646,39 @@ TEST_F(MainWindowTest, DuringAnOperation_NoOtherCommandStarts_YetTheCheckBoxFoll
     EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(dialog, IDC_AUTO_UPDATE));
 }
 
-TEST_F(MainWindowTest, SystemMenu_HoldsBackUpVerifyRestoreAndSaveLogAfterASeparatorBelowWindowsOwnItems) {
+TEST_F(MainWindowTest, SystemMenu_HoldsBackUpVerifyRestoreSeemEditorAndSaveLogAfterASeparatorBelowWindowsOwnItems) {
     openWithoutPhone();
     HMENU menu = GetSystemMenu(dialog, FALSE);
     ASSERT_NE(nullptr, menu);
     const int count = GetMenuItemCount(menu);
-    ASSERT_GE(count, 6);
+    ASSERT_GE(count, 7);
     bool closeAbove = false;
-    for (int i = 0; i < count - 5; ++i) closeAbove = closeAbove || GetMenuItemID(menu, i) == SC_CLOSE;
+    for (int i = 0; i < count - 6; ++i) closeAbove = closeAbove || GetMenuItemID(menu, i) == SC_CLOSE;
     EXPECT_TRUE(closeAbove);
     MENUITEMINFOA separator{};
     separator.cbSize = sizeof separator;
     separator.fMask = MIIM_FTYPE;
-    ASSERT_TRUE(GetMenuItemInfoA(menu, static_cast<UINT>(count - 5), TRUE, &separator));
+    ASSERT_TRUE(GetMenuItemInfoA(menu, static_cast<UINT>(count - 6), TRUE, &separator));
     EXPECT_NE(0u, separator.fType & MFT_SEPARATOR);
-    const UINT ids[] = {0x0110, 0x0120, 0x0130, 0x0150};
-    const char* texts[] = {"Back up phone...", "Verify backup...", "Restore from backup...", "Save log..."};
-    for (int i = 0; i < 4; ++i) {
+    const UINT ids[] = {0x0110, 0x0120, 0x0130, 0x0140, 0x0150};
+    const char* texts[] = {"Back up phone...", "Verify backup...", "Restore from backup...", "Seem editor...",
+                           "Save log..."};
+    for (int i = 0; i < 5; ++i) {
         char text[64] = {};
-        GetMenuStringA(menu, static_cast<UINT>(count - 4 + i), text, sizeof text, MF_BYPOSITION);
-        EXPECT_EQ(ids[i], GetMenuItemID(menu, count - 4 + i));
+        GetMenuStringA(menu, static_cast<UINT>(count - 5 + i), text, sizeof text, MF_BYPOSITION);
+        EXPECT_EQ(ids[i], GetMenuItemID(menu, count - 5 + i));
         EXPECT_STREQ(texts[i], text);
     }
 }
 
-TEST_F(MainWindowTest, WithoutPhone_TheSystemMenusPhoneItemsAndCtrlBAndCtrlRAreRefused_SaveLogWorks) {
+TEST_F(MainWindowTest, WithoutPhone_TheSystemMenusPhoneItemsAndCtrlBCtrlRCtrlEAreRefused_SaveLogWorks) {
     openWithoutPhone();
-    for (WPARAM id : {0x0110, 0x0120, 0x0130}) SendMessageA(dialog, WM_SYSCOMMAND, id, 0);
+    for (WPARAM id : {0x0110, 0x0120, 0x0130, 0x0140}) SendMessageA(dialog, WM_SYSCOMMAND, id, 0);
     pressKey(dialog, GetDlgItem(dialog, IDC_LIST), 'B', true);
     pressKey(dialog, GetDlgItem(dialog, IDC_SEEM_FIRST), 'R', true);
+    pressKey(dialog, GetDlgItem(dialog, IDC_UPLOAD_SEEM_NUMBER), 'E', true);
     std::string expected;
-    for (int i = 0; i < 5; ++i) expected += "phone not connected\r\n";
+    for (int i = 0; i < 7; ++i) expected += "phone not connected\r\n";
     EXPECT_EQ(expected, logText(dialog));
     EXPECT_EQ(0u, driver->commandCount());
 
