@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <system_error>
 
 #include <fcntl.h>
@@ -103,17 +102,9 @@ std::optional<Snapshot> BackupFolder::pick(const std::string& name, std::string&
 }
 
 std::string BackupFolder::newSnapshotName() const {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-#ifdef _WIN32
-    gmtime_s(&parts, &now);
-#else
-    gmtime_r(&now, &parts);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H%M%SZ", &parts);
-    std::string name = text;
-    for (int n = 2; pcPathExists(root_ / pcPath(name)); ++n) name = std::string(text) + "-" + std::to_string(n);
+    const std::string time = utcNow("%Y-%m-%dT%H%M%SZ");
+    std::string name = time;
+    for (int n = 2; pcPathExists(root_ / pcPath(name)); ++n) name = time + "-" + std::to_string(n);
     return name;
 }
 

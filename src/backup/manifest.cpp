@@ -157,7 +157,7 @@ bool parseManifest(const std::string& text, Manifest& manifest, std::string& err
     return true;
 }
 
-std::string utcNow() {
+std::string utcNow(const char* format) {
     const std::time_t now = std::time(nullptr);
     std::tm parts{};
 #ifdef _WIN32
@@ -165,8 +165,8 @@ std::string utcNow() {
 #else
     gmtime_r(&now, &parts);
 #endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    char text[64];
+    if (std::strftime(text, sizeof text, format, &parts) == 0) return {};
     return text;
 }
 

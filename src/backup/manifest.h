@@ -51,7 +51,7 @@ bool parseManifest(const std::string& text, Manifest& manifest, std::string& err
 // empty name, backslash or drive colon.
 bool staysInside(const std::string& path);
 
-// The current time as the manifest keeps it.
-std::string utcNow();
+// The current time in UTC, by strftime's format: by default as the manifest keeps it.
+std::string utcNow(const char* format = "%Y-%m-%dT%H:%M:%SZ");
 
 } // namespace telvane::backup

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -23,19 +22,6 @@ stdfs::path notePath(const stdfs::path& file) {
     stdfs::path note = file;
     note.replace_extension(".json");
     return note;
-}
-
-std::string compactTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-#ifdef _WIN32
-    gmtime_s(&parts, &now);
-#else
-    gmtime_r(&now, &parts);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
-    return text;
 }
 
 } // namespace
@@ -63,7 +49,7 @@ std::optional<stdfs::path> SeemUndoStore::save(std::uint16_t seem, std::uint16_t
     }
     std::error_code made;
     stdfs::create_directories(osPath(folder_), made);
-    const std::string stem = seemFileName(seem, record).substr(0, 9) + "-" + compactTime();
+    const std::string stem = seemFileName(seem, record).substr(0, 9) + "-" + utcNow("%Y%m%dT%H%M%SZ");
     // Two changes in one second each keep their copy.
     stdfs::path file;
     for (int n = 1;; ++n) {
