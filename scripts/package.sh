@@ -147,5 +147,7 @@ chmod 0644 "$deb/DEBIAN/control" "$deb/DEBIAN/md5sums"
 quiet dpkg-deb --root-owner-group -Zxz --build "$deb" "$dist/telvane_${version}_amd64.deb"
 
 rm -rf "$work"
+# What a user downloads can be checked against this.
+(cd "$dist" && sha256sum -- *.zip *.exe *.deb >SHA256SUMS)
 echo "Made in build/dist/:"
 (cd "$dist" && ls -1)

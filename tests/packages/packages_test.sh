@@ -44,6 +44,9 @@ pe_is() { # file, format (pei-x86-64 | pei-i386)
 readme_ok() { grep -q $'\r$' "$1" && grep -qF "Telvane $version" "$1"; }
 wine32_installed() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; }
 
+check "SHA256SUMS names the four packages and their sums hold" \
+  bash -c 'cd "$1" && [ "$(wc -l <SHA256SUMS)" = 4 ] && sha256sum --quiet -c SHA256SUMS' _ "$dist"
+
 # --- the zips ---
 for arch in x64:pei-x86-64 x86:pei-i386; do
   name="telvane-$version-windows-${arch%%:*}"
