@@ -464,3 +464,51 @@ TEST_F(CliTest, ABackupOfTheFirstFormat_AtTheTopWithoutHashes_IsStillVerifiedAnd
 
 } // namespace
 } // namespace telvane::test
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace telvane::test {
+namespace {
+
+// A disk that fills up part-way through a run: every file write past the limit fails (as with
+// no space left), for this process only.
+class FullDisk {
+public:
+    explicit FullDisk(rlim_t bytes) {
+        previousSignal_ = std::signal(SIGXFSZ, SIG_IGN); // a write past it fails instead of killing
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FullDisk() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousSignal_);
+    }
+
+private:
+    rlimit previous_{};
+    void (*previousSignal_)(int) = nullptr;
+};
+
+TEST_F(CliTest, ADiskThatFillsUpMidBackup_FailsIt_AndLeavesTheEarlierBackupWhole) {
+    ASSERT_EQ(0, run({"backup", path("bk"), "--seems", "0030-0040"})) << err();
+    const auto before = snapshotsIn(path("bk"));
+    putOnPhone(driver(), "/a/mobile/audio/ring.mp3", std::string(2500, 'n'));
+    {
+        const FullDisk full(2000); // ring.mp3's 2500 bytes no longer fit
+        EXPECT_EQ(1, run({"backup", path("bk"), "--seems", "0030-0040"}));
+    }
+    EXPECT_TRUE(has(err(), "/a/mobile/audio/ring.mp3: cannot write")) << err();
+    const auto after = snapshotsIn(path("bk"));
+    ASSERT_EQ(1u, after.size()) << "nothing claims to be a whole backup";
+    EXPECT_EQ(before.back().name, after.back().name);
+    EXPECT_EQ(0, run({"verify", "--offline", path("bk")})) << out();
+    // With room again, the next run finishes and holds the phone's new bytes.
+    ASSERT_EQ(0, run({"backup", path("bk"), "--seems", "0030-0040"})) << err();
+    EXPECT_EQ(std::string(2500, 'n'), readFile(snapshotsIn(path("bk")).back().folder / "files/mobile/audio/ring.mp3"));
+}
+
+} // namespace
+} // namespace telvane::test
