@@ -76,6 +76,11 @@ std::unique_ptr<backup::BackupReporter> CliRun::reporter(bool showProgress, cons
         [this] { succeeded(); });
 }
 
+void CliRun::endWith(backup::RunResult result) {
+    // A run that stopped short has said why; the exit status must say it too.
+    if (result != backup::RunResult::Done && failures_.empty()) failures_.push_back(request_.directory);
+}
+
 void CliRun::backup() {
     backup::BackupOptions options;
     options.withSeems = request_.withSeems;
@@ -86,21 +91,20 @@ void CliRun::backup() {
     const auto reporter = this->reporter(environment_.errIsTerminal && !request_.quiet);
     const backup::RunResult result =
         backup::backupPhone(phone_, identity(), pcPath(request_.directory), options, *reporter);
-    // A backup that stopped short has said so; the exit status must say it too.
-    if (result != backup::RunResult::Done && failures_.empty()) failures_.push_back(request_.directory);
+    endWith(result);
 }
 
 void CliRun::verify() {
     const auto reporter = this->reporter(environment_.errIsTerminal && !request_.quiet, "differs: ");
     const backup::RunResult result =
         backup::verifyBackup(phone_, identity(), pcPath(request_.directory), request_.snapshot, *reporter);
-    if (result != backup::RunResult::Done && failures_.empty()) failures_.push_back(request_.directory);
+    endWith(result);
 }
 
 void CliRun::verifyOffline() {
     const auto reporter = this->reporter(false, "damaged: ");
     const backup::RunResult result = backup::verifyOffline(pcPath(request_.directory), request_.snapshot, *reporter);
-    if (result != backup::RunResult::Done && failures_.empty()) failures_.push_back(request_.directory);
+    endWith(result);
 }
 
 void CliRun::restore() {
@@ -115,7 +119,7 @@ void CliRun::restore() {
     const auto reporter = this->reporter(environment_.errIsTerminal && !request_.quiet && !request_.dryRun);
     const backup::RunResult result =
         backup::restoreBackup(phone_, identity(), pcPath(request_.directory), options, *reporter);
-    if (result != backup::RunResult::Done && failures_.empty()) failures_.push_back(request_.directory);
+    endWith(result);
 }
 
 } // namespace telvane::cli

@@ -104,6 +104,8 @@ private:
     // The backup layer's reporter for this run; findings, when given, prefixes what a check
     // finds, printed on stdout instead of failing on stderr.
     std::unique_ptr<backup::BackupReporter> reporter(bool showProgress, const std::string& findings = "");
+    // Counts a whole-phone command that did not end Done as failed.
+    void endWith(backup::RunResult result);
 
     const CliRequest& request_;
     CliEnvironment& environment_;
